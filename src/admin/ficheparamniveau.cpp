@@ -1,0 +1,6 @@
+#include "admin/ficheparamniveau.h"
+
+TFicheParamNiveau::TFicheParamNiveau(QWidget* owner)
+    : TForm(owner)
+{
+}

@@ -1,0 +1,6 @@
+#include "admin/ficheparamniveauagence.h"
+
+TFicheParamNiveauAgence::TFicheParamNiveauAgence(QWidget* owner)
+    : TForm(owner)
+{
+}

@@ -1,0 +1,42 @@
+// Quadrivel: quadrivel DATABASE_FILE USER_CODE
+
+#include "app/ficheprincipale.h"
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+int main(int argc, char* argv[])
+{
+    // The arguments are the program's own: Qt is handed only the program's
+    // name, so that no user argument is ever taken as a Qt option.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const bool needsDisplay = !platform || std::strncmp(platform, "xcb", 3) == 0;
+    if (needsDisplay && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+        std::cerr << "quadrivel : aucun affichage graphique (DISPLAY n'est pas défini). "
+                     "Sans écran, lancez : xvfb-run -a quadrivel FICHIER UTILISATEUR"
+                  << std::endl;
+        return 1;
+    }
+
+    int qtArgc = 1;
+    char* qtArgv[] = {argv[0], nullptr};
+    QApplication app(qtArgc, qtArgv);
+    QApplication::setApplicationName(QStringLiteral("Quadrivel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Quadrivel"));
+    LoadFrenchTranslations(app);
+    ApplyVisualStyle(app);
+
+    return RunQuadrivel(args, [](TFichePrincipale& mainWindow) {
+        mainWindow.show();
+        QApplication::exec();
+    });
+}

@@ -1,0 +1,39 @@
+// Start-up: the command line, the visual style, the main window.
+#pragma once
+
+#include <QStringList>
+
+#include <functional>
+#include <string>
+
+class QApplication;
+class TFichePrincipale;
+
+inline constexpr const char* kAdminCode = "KOVAR";
+inline constexpr const char* kMissingArgumentsMessage =
+    "Veuillez renseigner les paramètres (1)chemin de la base de données (2)utilisateur";
+
+// What the command line asks for: a database path and either the
+// administrator mode or a user code.
+struct StartupArguments {
+    bool valid = false;
+    std::string databasePath;
+    bool admin = false;
+    std::string userCode;
+};
+
+// args: the arguments as given, without the program's name.
+StartupArguments ParseArguments(const QStringList& args);
+
+// Applies the visual style "Smokey Quartz Kamri"; false when it could not be
+// applied (start-up goes on with the standard look).
+bool ApplyVisualStyle(QApplication& app);
+
+// Loads the French texts of Qt's own dialogs; false when they are missing.
+bool LoadFrenchTranslations(QApplication& app);
+
+// Creates the main window, hands it the arguments and runs it with runLoop
+// (show and exec in the program); with a wrong argument count shows the
+// message instead. Any exception is shown. Always returns 0.
+int RunQuadrivel(const QStringList& args,
+                 const std::function<void(TFichePrincipale&)>& runLoop);

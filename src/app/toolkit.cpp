@@ -1,0 +1,234 @@
+#include "app/toolkit.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QHeaderView>
+#include <QShowEvent>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <exception>
+#include <vector>
+
+namespace {
+
+// The program's own windows, in the order they became active: the last one is
+// the program's active window.
+std::vector<TForm*>& activeStack()
+{
+    static std::vector<TForm*> stack;
+    return stack;
+}
+
+void removeFromStack(TForm* form)
+{
+    auto& stack = activeStack();
+    stack.erase(std::remove(stack.begin(), stack.end(), form), stack.end());
+}
+
+toolkit::MessageHook& messageHook()
+{
+    static toolkit::MessageHook hook;
+    return hook;
+}
+
+QDate& fixedToday()
+{
+    static QDate date;
+    return date;
+}
+
+QWidget* dialogParent()
+{
+    auto& stack = activeStack();
+    return stack.empty() ? nullptr : stack.back();
+}
+
+bool showBox(toolkit::MessageKind kind, const QString& text)
+{
+    if (messageHook())
+        return messageHook()(kind, text);
+    switch (kind) {
+    case toolkit::MessageKind::Confirmation:
+        return QMessageBox::question(dialogParent(), QApplication::applicationDisplayName(), text,
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+    case toolkit::MessageKind::Error:
+        QMessageBox::critical(dialogParent(), QApplication::applicationDisplayName(), text);
+        return false;
+    case toolkit::MessageKind::Information:
+        QMessageBox::information(dialogParent(), QApplication::applicationDisplayName(), text);
+        return false;
+    }
+    return false;
+}
+
+} // namespace
+
+// The window that was active before a window of the program opened from it
+// closed becomes active again.
+void ReactivateActiveForm()
+{
+    auto& stack = activeStack();
+    if (!stack.empty() && stack.back()->isVisible())
+        stack.back()->runActivate();
+}
+
+TForm::TForm(QWidget* owner)
+    : QDialog(owner)
+{
+    // Keep the frame simple: a title, a close button, no "?" button.
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint);
+}
+
+TForm::~TForm()
+{
+    removeFromStack(this);
+}
+
+int TForm::ShowModal()
+{
+    const int result = exec();
+    removeFromStack(this);
+    ReactivateActiveForm();
+    return result;
+}
+
+void TForm::SetClientSize(int width, int height)
+{
+    resize(width, height);
+}
+
+void TForm::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    removeFromStack(this);
+    activeStack().push_back(this);
+    runActivate();
+}
+
+void TForm::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    if (!event->spontaneous())
+        removeFromStack(this);
+}
+
+void TForm::runActivate()
+{
+    toolkit::Guard([this] { FormActivate(); });
+}
+
+namespace toolkit {
+
+void SetMessageHook(MessageHook hook)
+{
+    messageHook() = std::move(hook);
+}
+
+void ShowMessage(const std::string& text)
+{
+    showBox(MessageKind::Information, QString::fromStdString(text));
+    ReactivateActiveForm();
+}
+
+bool MessageDlgYesNo(const std::string& text)
+{
+    const bool yes = showBox(MessageKind::Confirmation, QString::fromStdString(text));
+    ReactivateActiveForm();
+    return yes;
+}
+
+void ShowError(const QString& text)
+{
+    showBox(MessageKind::Error, text);
+}
+
+void Guard(const std::function<void()>& handler)
+{
+    QString message;
+    try {
+        handler();
+        return;
+    } catch (const std::exception& error) {
+        message = QString::fromStdString(error.what());
+    } catch (...) {
+        message = QString();
+    }
+    ShowError(message);
+}
+
+QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& columns)
+{
+    auto* list = new QTreeWidget(parent);
+    list->setRootIsDecorated(false);
+    list->setItemsExpandable(false);
+    list->setUniformRowHeights(true);
+    list->setAllColumnsShowFocus(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setSortingEnabled(false);
+    list->setColumnCount(static_cast<int>(columns.size()));
+    auto* header = new QTreeWidgetItem();
+    for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
+        header->setText(i, columns[i].caption);
+        header->setTextAlignment(i, columns[i].alignment | Qt::AlignVCenter);
+    }
+    list->setHeaderItem(header);
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionsMovable(false);
+    for (int i = 0; i < static_cast<int>(columns.size()); ++i)
+        list->setColumnWidth(i, columns[i].width);
+    return list;
+}
+
+QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& texts)
+{
+    auto* row = new QTreeWidgetItem();
+    const QTreeWidgetItem* header = list->headerItem();
+    for (int i = 0; i < static_cast<int>(texts.size()); ++i) {
+        row->setText(i, QString::fromStdString(texts[static_cast<std::size_t>(i)]));
+        if (i < list->columnCount())
+            row->setTextAlignment(i, static_cast<Qt::Alignment>(header->textAlignment(i)));
+    }
+    list->addTopLevelItem(row);
+    return row;
+}
+
+int ListItemIndex(const QTreeWidget* list)
+{
+    const QList<QTreeWidgetItem*> selected = list->selectedItems();
+    return selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.first());
+}
+
+std::vector<std::string> ListRowTexts(const QTreeWidget* list, int row)
+{
+    std::vector<std::string> texts;
+    const QTreeWidgetItem* item = list->topLevelItem(row);
+    if (!item)
+        return texts;
+    for (int i = 0; i < list->columnCount(); ++i)
+        texts.push_back(item->text(i).toStdString());
+    return texts;
+}
+
+void ProcessMessages()
+{
+    QCoreApplication::processEvents();
+}
+
+QDate Today()
+{
+    return fixedToday().isValid() ? fixedToday() : QDate::currentDate();
+}
+
+void SetToday(const QDate& date)
+{
+    fixedToday() = date;
+}
+
+} // namespace toolkit

@@ -1,0 +1,113 @@
+// Window behaviours every window of the program relies on: modal showing with
+// the activation rule, the guard around event handlers, message boxes with a
+// seam for tests, the busy cursor, the current date.
+#pragma once
+
+#include <QComboBox>
+#include <QDate>
+#include <QDialog>
+#include <QPushButton>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QTreeWidget;
+class QTreeWidgetItem;
+class QWidget;
+
+// A window of the program. ShowModal() runs it in a nested event loop.
+//
+// FormActivate() runs when the window is first shown, and again each time it
+// becomes the program's active window once more because a window of the
+// program opened from it has closed: a form shown with ShowModal(), a
+// ShowMessage() box or a MessageDlg() question. It does not run again when the
+// box that reports an error closes, nor on a switch between applications.
+//
+// Derived classes call their FormDestroy() from their own destructor, while
+// their controls still exist.
+class TForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TForm(QWidget* owner);
+    ~TForm() override;
+
+    int ShowModal();
+
+    // Sets the size of the area inside the window frame, as a fixed design.
+    void SetClientSize(int width, int height);
+
+protected:
+    virtual void FormActivate() {}
+    void showEvent(QShowEvent* event) override;
+
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    friend void ReactivateActiveForm();
+    void runActivate();
+};
+
+namespace toolkit {
+
+enum class MessageKind { Information, Confirmation, Error };
+
+// Replaces the message boxes, for tests: receives every message the program
+// would show and, for a confirmation, returns the user's answer (true: Yes).
+using MessageHook = std::function<bool(MessageKind, const QString&)>;
+void SetMessageHook(MessageHook hook);
+
+// Modal box with an OK button; the active window is then activated again.
+void ShowMessage(const std::string& text);
+// Yes/No question; true when the user answers Yes. The active window is then
+// activated again.
+bool MessageDlgYesNo(const std::string& text);
+// Shows an error's message; the active window is not activated again.
+void ShowError(const QString& text);
+
+// Runs an event handler: any exception it throws is shown in an error box and
+// the program goes on. No exception ever crosses Qt's event loop.
+void Guard(const std::function<void()>& handler);
+
+// Connects a button's click to a handler run under Guard().
+template <typename Form>
+void OnClick(QPushButton* button, Form* form, void (Form::*handler)())
+{
+    QObject::connect(button, &QPushButton::clicked, form,
+                     [form, handler] { Guard([&] { (form->*handler)(); }); });
+}
+
+// Connects a drop-down list's change to a handler run under Guard(). The
+// handler fires only on a user's pick, never on a refill or on
+// setCurrentIndex() from the program.
+template <typename Form>
+void OnChange(QComboBox* list, Form* form, void (Form::*handler)())
+{
+    QObject::connect(list, &QComboBox::activated, form,
+                     [form, handler](int) { Guard([&] { (form->*handler)(); }); });
+}
+
+// A report-style list view: one line per row, whole-row selection, no
+// editing, columns with the given captions, widths and alignments.
+struct ListColumn {
+    QString caption;
+    int width = 50;
+    Qt::Alignment alignment = Qt::AlignLeft;
+};
+QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& columns);
+// Adds a row: its caption (first column) then its sub-items, aligned as their
+// columns.
+QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& texts);
+// The index of the selected row, -1 when none.
+int ListItemIndex(const QTreeWidget* list);
+// The texts of a row, caption first (for tests and for copying).
+std::vector<std::string> ListRowTexts(const QTreeWidget* list, int row);
+
+// Lets pending events through.
+void ProcessMessages();
+
+// The current date, or the one a test has set.
+QDate Today();
+void SetToday(const QDate& date); // an invalid date returns to the clock
+
+} // namespace toolkit

@@ -1,0 +1,126 @@
+// The engine layer: one database component per program, found by its alias,
+// and one query object per statement, over Qt SQL and SQLite.
+#pragma once
+
+#include <QObject>
+#include <QSqlDatabase>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// Every failure of the engine: the file cannot be opened, a table or column is
+// missing, a statement is rejected. what() carries the engine's message.
+class EDatabaseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The database component. The file named by DatabaseFileName opens on the
+// first statement and stays open while the component lives. The file is
+// opened read-write, never created, and shared with other programs: a lock
+// they hold is waited for (BusyTimeout) before the statement fails.
+class TABSDatabase : public QObject {
+    Q_OBJECT
+public:
+    explicit TABSDatabase(QObject* owner = nullptr);
+    ~TABSDatabase() override;
+
+    // Alias by which queries find the database.
+    std::string DatabaseName = "quadrivel";
+    std::string DatabaseFileName;
+    // Other programs may use the file at the same time.
+    bool MultiUser = true;
+    bool Exclusive = false;
+    // How long a statement waits for another program's lock, in milliseconds.
+    int BusyTimeout = 5000;
+
+    // Called with every statement text, exactly as run, before it runs.
+    std::function<void(const std::string&)> OnStatement;
+
+    bool Connected() const;
+    // The open connection; opens the file first when needed.
+    QSqlDatabase Connection();
+    void Close();
+
+    void StartTransaction();
+    void Commit();
+    void Rollback();
+
+private:
+    QString connectionName;
+};
+
+// A write made of several statements: committed by Commit(), rolled back when
+// the object goes out of scope without it.
+class TABSTransaction {
+public:
+    explicit TABSTransaction(TABSDatabase* database);
+    ~TABSTransaction();
+    TABSTransaction(const TABSTransaction&) = delete;
+    TABSTransaction& operator=(const TABSTransaction&) = delete;
+    void Commit();
+
+private:
+    TABSDatabase* database;
+    bool done = false;
+};
+
+class TABSQuery;
+
+// One column of the current row.
+class TABSField {
+public:
+    TABSField(const TABSQuery* query, int index);
+    std::string AsAnsiString() const;
+    double AsFloat() const; // NULL reads as 0
+
+private:
+    const TABSQuery* query;
+    int index;
+};
+
+// The statement text of a query, a list of lines.
+class TABSStrings {
+public:
+    void Add(const std::string& line) { lines.push_back(line); }
+    void Clear() { lines.clear(); }
+    std::string Text() const;
+
+private:
+    std::vector<std::string> lines;
+};
+
+// One statement. Owned by its database component: a query the program does not
+// destroy is destroyed with the component.
+class TABSQuery : public QObject {
+    Q_OBJECT
+public:
+    explicit TABSQuery(TABSDatabase* owner);
+    ~TABSQuery() override;
+
+    std::string DatabaseName;
+    TABSStrings SQL;
+
+    // Runs a SELECT and stands on its first row (or at Eof).
+    void Open();
+    bool Eof() const;
+    void Next();
+    TABSField FieldByName(const std::string& name) const;
+    int RecordCount() const;
+    void Close();
+    // Runs an INSERT or a DELETE.
+    void ExecSQL();
+
+private:
+    friend class TABSField;
+    TABSDatabase* database() const;
+    std::string prepareText() const;
+    const QVariant& valueAt(int index) const;
+
+    struct Result;
+    std::unique_ptr<Result> result;
+};

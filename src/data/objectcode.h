@@ -1,0 +1,40 @@
+// The code that travels with a visible entry of a drop-down list or a list
+// view, whose text is the label.
+#pragma once
+
+
+#include <string>
+
+class QComboBox;
+class QTreeWidget;
+
+class TObjectCode {
+public:
+    explicit TObjectCode(std::string code)
+        : code(std::move(code))
+    {
+    }
+    virtual ~TObjectCode() = default;
+
+    std::string GetCode() const { return code; }
+
+private:
+    std::string code;
+};
+
+// Adds an entry whose text is the label and whose attached object is a new
+// code item; the list owns the item.
+void AddComboCode(QComboBox* list, const std::string& label, const std::string& code);
+
+// The code of the entry at index; the empty text for a negative index, an
+// index past the end or an entry without a code item.
+std::string GetComboCode(QComboBox* list, int index);
+
+// Destroys the code item of every entry, then empties the list.
+void ClearComboCodes(QComboBox* list);
+
+// The same for the rows of a list view: a row's code item, attached when the
+// row is added, is destroyed by ClearListCodes.
+void SetRowCode(QTreeWidget* list, int row, const std::string& code);
+std::string GetRowCode(QTreeWidget* list, int row);
+void ClearListCodes(QTreeWidget* list);

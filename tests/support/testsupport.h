@@ -1,0 +1,63 @@
+// Shared pieces of the test programs: fixture database files, recorded
+// messages with chosen answers, recorded statements.
+#pragma once
+
+#include "app/toolkit.h"
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+class TABSDatabase;
+
+// A database file in a temporary folder, made from the schema and then from
+// the given SQL text (statements separated by ';').
+class FixtureFile {
+public:
+    explicit FixtureFile(const std::string& sql = std::string(), bool withSchema = true);
+    std::string Path() const { return path; }
+    // Runs statements on the file through the sqlite3 C API, outside the
+    // program's engine layer.
+    void Exec(const std::string& sql) const;
+    // The rows of a SELECT, each row's columns joined by '|', rows in order.
+    std::vector<std::string> Rows(const std::string& sql) const;
+    QString Folder() const { return dir.path(); }
+
+private:
+    QTemporaryDir dir;
+    std::string path;
+};
+
+// Replaces the message boxes while it lives: records every message and answers
+// confirmations from a queue (No when the queue is empty).
+class MessageRecorder {
+public:
+    struct Message {
+        toolkit::MessageKind kind;
+        std::string text;
+    };
+    MessageRecorder();
+    ~MessageRecorder();
+    void AnswerNext(bool yes) { answers.push_back(yes); }
+    std::vector<Message> messages;
+    std::vector<std::string> Texts(toolkit::MessageKind kind) const;
+    void Clear() { messages.clear(); }
+
+private:
+    std::deque<bool> answers;
+};
+
+// Records every statement a database component runs.
+class StatementRecorder {
+public:
+    explicit StatementRecorder(TABSDatabase* database);
+    ~StatementRecorder();
+    std::vector<std::string> statements;
+    void Clear() { statements.clear(); }
+
+private:
+    TABSDatabase* database;
+};

@@ -1,0 +1,350 @@
+// quadrivel-sample FILE [--rows N] [--seed S] [--month YYYY-MM] [--no-indexes]
+//
+// Writes a new Quadrivel database file: the schema, French levels, agencies,
+// users and suppliers, and indicator figures for the given month (by default
+// the current one) and the 24 before it. The same seed and month give the same
+// file. An existing file is never overwritten.
+
+#include "schema_sql.h"
+
+#include <sqlite3.h>
+
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace {
+
+struct Options {
+    std::string path;
+    long long rows = 60000;
+    unsigned long long seed = 20261208;
+    int year = 0;
+    int month = 0;
+    bool indexes = true;
+};
+
+[[noreturn]] void usage(const std::string& error)
+{
+    if (!error.empty())
+        std::fprintf(stderr, "quadrivel-sample : %s\n", error.c_str());
+    std::fprintf(stderr, "Usage : quadrivel-sample FICHIER [--rows N] [--seed S] "
+                         "[--month AAAA-MM] [--no-indexes]\n");
+    std::exit(2);
+}
+
+long long parseNumber(const std::string& text, const char* what)
+{
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < 0)
+        usage(std::string("valeur invalide pour ") + what + " : " + text);
+    return value;
+}
+
+Options parseOptions(int argc, char** argv)
+{
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                usage(arg + " attend une valeur");
+            return argv[++i];
+        };
+        if (arg == "--rows") {
+            options.rows = parseNumber(value(), "--rows");
+        } else if (arg == "--seed") {
+            options.seed = static_cast<unsigned long long>(parseNumber(value(), "--seed"));
+        } else if (arg == "--month") {
+            const std::string text = value();
+            if (text.size() != 7 || text[4] != '-')
+                usage("--month attend AAAA-MM");
+            options.year = static_cast<int>(parseNumber(text.substr(0, 4), "--month"));
+            options.month = static_cast<int>(parseNumber(text.substr(5, 2), "--month"));
+            if (options.month < 1 || options.month > 12)
+                usage("--month attend AAAA-MM");
+        } else if (arg == "--no-indexes") {
+            options.indexes = false;
+        } else if (arg == "-h" || arg == "--help") {
+            usage("");
+        } else if (!arg.empty() && arg[0] == '-') {
+            usage("option inconnue : " + arg);
+        } else if (options.path.empty()) {
+            options.path = arg;
+        } else {
+            usage("un seul fichier est attendu");
+        }
+    }
+    if (options.path.empty())
+        usage("le fichier à créer manque");
+    if (options.year == 0) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        options.year = local.tm_year + 1900;
+        options.month = local.tm_mon + 1;
+    }
+    return options;
+}
+
+class Database {
+public:
+    explicit Database(const std::string& path)
+    {
+        if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                            nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(db));
+    }
+    ~Database() { sqlite3_close(db); }
+    void exec(const std::string& sql)
+    {
+        char* error = nullptr;
+        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+            const std::string message = error ? error : "erreur SQLite";
+            sqlite3_free(error);
+            throw std::runtime_error(message);
+        }
+    }
+    sqlite3_stmt* prepare(const std::string& sql)
+    {
+        sqlite3_stmt* stmt = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(db));
+        return stmt;
+    }
+    void step(sqlite3_stmt* stmt)
+    {
+        if (sqlite3_step(stmt) != SQLITE_DONE)
+            throw std::runtime_error(sqlite3_errmsg(db));
+        sqlite3_reset(stmt);
+    }
+
+private:
+    sqlite3* db = nullptr;
+};
+
+void bindText(sqlite3_stmt* stmt, int index, const std::string& text)
+{
+    sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+struct Entry {
+    std::string code;
+    std::string libelle;
+};
+
+const std::vector<Entry> kAgencies = {
+    {"A01", "Lille"},          {"A02", "Villeneuve-d'Ascq"}, {"A03", "Amiens"},
+    {"A04", "Rouen"},          {"A05", "Paris Nord"},        {"A06", "Paris Sud"},
+    {"A07", "Versailles"},     {"A08", "Orléans"},           {"A09", "Nantes"},
+    {"A10", "Rennes"},         {"A11", "Brest"},             {"A12", "Bordeaux"},
+    {"A13", "Toulouse"},       {"A14", "Montpellier"},       {"A15", "Marseille"},
+    {"A16", "Nice"},           {"A17", "Lyon"},              {"A18", "Saint-Étienne"},
+    {"A19", "Grenoble"},       {"A20", "L'Isle-d'Abeau"},
+};
+
+const std::vector<std::string> kFirstNames = {
+    "Amélie", "Benoît", "Camille", "Chloé",  "Damien",  "Élodie", "François", "Gaëlle",
+    "Hélène", "Inès",   "Jérôme",  "Julien", "Léa",     "Louis",  "Manon",    "Mathéo",
+    "Noémie", "Océane", "Pierre",  "Quentin", "Raphaël", "Sophie", "Théo",    "Zoé",
+};
+const std::vector<std::string> kLastNames = {
+    "Martin", "Bernard", "Dubois",  "Thomas",   "Robert",   "Richard", "Petit",   "Durand",
+    "Leroy",  "Moreau",  "Simon",   "Laurent",  "Lefèvre",  "Michel",  "Garcia",  "David",
+    "Bertrand", "Roux",  "Vincent", "Fournier", "Morel",    "Girard",  "André",   "Mercier",
+    "Dupont", "Lambert", "Bonnet",  "François", "Martinez", "D'Almeida", "N'Diaye", "Héraud",
+};
+
+const std::vector<std::string> kSuppliers = {
+    "Acier Lorrain",        "Bâtimat",          "Bois & Forêts d'Auvergne",
+    "Carrelages du Midi",   "Château Matériaux", "Cuisines Élysée",
+    "Dalles Ardennaises",   "Électro Provence", "Étanchéité Bretonne",
+    "Fenêtres d'Alsace",    "Forges de l'Ouest", "Granit Vosgien",
+    "Huisseries Normandes", "Isolation Pyrénées", "Jardins de l'Oise",
+    "Lumière & Cie",        "Menuiseries Loire", "Métaux du Nord",
+    "Parquets Gascons",     "Peintures Océanes", "Plâtres de Paris",
+    "Plomberie Rhône-Alpes", "Quincaillerie Vendôme", "Sanitaires Côte d'Azur",
+    "Serrurerie Picarde",   "Tuiles Savoyardes", "Verrerie Champenoise",
+    "Volets du Berry",      "Zinc & Toitures",  "Ébénisterie Ligérienne",
+};
+
+double cents(double value)
+{
+    return std::round(value * 100.0) / 100.0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const Options options = parseOptions(argc, argv);
+    struct stat info{};
+    if (stat(options.path.c_str(), &info) == 0) {
+        std::fprintf(stderr, "quadrivel-sample : « %s » existe déjà ; il n'est pas remplacé.\n",
+                     options.path.c_str());
+        return 1;
+    }
+
+    const auto started = std::chrono::steady_clock::now();
+    try {
+        std::mt19937_64 random(options.seed);
+        auto uniform = [&](int low, int high) {
+            return std::uniform_int_distribution<int>(low, high)(random);
+        };
+        auto real = [&](double low, double high) {
+            return std::uniform_real_distribution<double>(low, high)(random);
+        };
+
+        Database db(options.path);
+        db.exec("PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF;");
+        // Tables first, indexes after the figures: far quicker to build.
+        const std::string schema = quadrivel::kSchemaSql;
+        const std::size_t firstIndex = schema.find("CREATE INDEX");
+        db.exec(schema.substr(0, firstIndex));
+        db.exec("BEGIN");
+
+        // Users: sixty salespeople, three per agency.
+        std::vector<Entry> users;
+        std::vector<std::size_t> homeAgency;
+        sqlite3_stmt* insertUser = db.prepare("INSERT INTO dim_utilisateur VALUES (?, ?)");
+        for (int i = 0; i < 60; ++i) {
+            const std::string first = kFirstNames[static_cast<std::size_t>(i) % kFirstNames.size()];
+            const std::string last =
+                kLastNames[static_cast<std::size_t>(i * 7 + 3) % kLastNames.size()];
+            char code[32];
+            std::snprintf(code, sizeof code, "U%03d", i + 1);
+            users.push_back({code, first + " " + last});
+            homeAgency.push_back(static_cast<std::size_t>(i) % kAgencies.size());
+            bindText(insertUser, 1, users.back().code);
+            bindText(insertUser, 2, users.back().libelle);
+            db.step(insertUser);
+        }
+        sqlite3_finalize(insertUser);
+
+        sqlite3_stmt* insertAgency = db.prepare("INSERT INTO dim_agence VALUES (?, ?)");
+        for (const Entry& agency : kAgencies) {
+            bindText(insertAgency, 1, agency.code);
+            bindText(insertAgency, 2, agency.libelle);
+            db.step(insertAgency);
+        }
+        sqlite3_finalize(insertAgency);
+
+        sqlite3_stmt* insertSupplier = db.prepare("INSERT INTO dim_fournisseur VALUES (?, ?)");
+        for (std::size_t i = 0; i < kSuppliers.size(); ++i) {
+            char code[32];
+            std::snprintf(code, sizeof code, "F%02zu", i + 1);
+            bindText(insertSupplier, 1, code);
+            bindText(insertSupplier, 2, kSuppliers[i]);
+            db.step(insertSupplier);
+        }
+        sqlite3_finalize(insertSupplier);
+
+        // Four levels, each headed by one user; the agencies are shared out
+        // among them, Lyon belongs to two levels and L'Isle-d'Abeau to none.
+        const std::array<Entry, 4> levels = {{
+            {"U001", "Secteur Nord"},
+            {"U002", "Secteur Île-de-France & Centre"},
+            {"U003", "Secteur Grand Ouest"},
+            {"U004", "Secteur Sud-Est d'Azur"},
+        }};
+        sqlite3_stmt* insertLevel = db.prepare("INSERT INTO dim_niveau VALUES (?, ?)");
+        for (const Entry& level : levels) {
+            bindText(insertLevel, 1, level.code);
+            bindText(insertLevel, 2, level.libelle);
+            db.step(insertLevel);
+        }
+        sqlite3_finalize(insertLevel);
+        const std::array<std::vector<int>, 4> links = {{
+            {1, 2, 3, 4},
+            {5, 6, 7, 8},
+            {9, 10, 11, 12, 13},
+            {14, 15, 16, 17, 18, 19},
+        }};
+        sqlite3_stmt* insertLink = db.prepare("INSERT INTO niveau_agence VALUES (?, ?)");
+        for (std::size_t l = 0; l < links.size(); ++l)
+            for (const int agency : links[l]) {
+                bindText(insertLink, 1, levels[l].code);
+                bindText(insertLink, 2, kAgencies[static_cast<std::size_t>(agency - 1)].code);
+                db.step(insertLink);
+            }
+        bindText(insertLink, 1, levels[1].code);
+        bindText(insertLink, 2, "A17");
+        db.step(insertLink);
+        sqlite3_finalize(insertLink);
+
+        // Figures: each quote file gives seven rows, the six indicators and
+        // one invoiced amount that the program never reads.
+        sqlite3_stmt* insertFigure =
+            db.prepare("INSERT INTO data VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        long long written = 0;
+        long long file = 0;
+        while (written < options.rows) {
+            ++file;
+            const int back = uniform(0, 24);
+            int year = options.year;
+            int month = options.month - back;
+            while (month < 1) {
+                month += 12;
+                --year;
+            }
+            const std::size_t user = static_cast<std::size_t>(uniform(0, 59));
+            const std::size_t agency = uniform(0, 9) == 0
+                                           ? static_cast<std::size_t>(uniform(0, 19))
+                                           : homeAgency[user];
+            const int supplier = uniform(1, static_cast<int>(kSuppliers.size()));
+            char supplierCode[16];
+            std::snprintf(supplierCode, sizeof supplierCode, "F%02d", supplier);
+            char fileCode[24];
+            std::snprintf(fileCode, sizeof fileCode, "D%07lld", file);
+
+            const double amount = cents(real(150.0, 25000.0));
+            const bool ordered = uniform(0, 99) < 42;
+            const std::array<std::pair<const char*, double>, 7> figures = {{
+                {"MONTANT_DEVIS_VENTE_HT", amount},
+                {"MONTANT_DEVIS_TVA", cents(amount * 0.2)},
+                {"MARGE_DEVIS_VENTE_HT", cents(amount * real(0.08, 0.38))},
+                {"NB_RELANCES", static_cast<double>(uniform(0, 3))},
+                {"NB_DOSSIERS_TRAITES", 1.0},
+                {"NB_COMMANDES_TRAITES", ordered ? 1.0 : 0.0},
+                {"MONTANT_FACTURE_HT", ordered ? amount : 0.0},
+            }};
+            for (const auto& [code, value] : figures) {
+                if (written >= options.rows)
+                    break;
+                bindText(insertFigure, 1, code);
+                sqlite3_bind_int(insertFigure, 2, year);
+                sqlite3_bind_int(insertFigure, 3, month);
+                bindText(insertFigure, 4, kAgencies[agency].code);
+                bindText(insertFigure, 5, users[user].code);
+                bindText(insertFigure, 6, supplierCode);
+                bindText(insertFigure, 7, fileCode);
+                sqlite3_bind_double(insertFigure, 8, value);
+                db.step(insertFigure);
+                ++written;
+            }
+        }
+        sqlite3_finalize(insertFigure);
+        db.exec("COMMIT");
+        if (options.indexes && firstIndex != std::string::npos)
+            db.exec(schema.substr(firstIndex));
+        db.exec("ANALYZE");
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::printf("%s : %lld lignes de chiffres sur 25 mois jusqu'à %04d-%02d (%.1f s)\n",
+                    options.path.c_str(), written, options.year, options.month, seconds);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "quadrivel-sample : %s\n", error.what());
+        std::remove(options.path.c_str());
+        return 1;
+    }
+    return 0;
+}
