@@ -10,8 +10,7 @@
 
 namespace {
 
-QPushButton* createButton(QWidget* parent, const char* caption, const QRect& geometry)
-{
+QPushButton* createButton(QWidget* parent, const char* caption, const QRect& geometry) {
     auto* button = new QPushButton(QString::fromUtf8(caption), parent);
     button->setGeometry(geometry);
     return button;
@@ -20,8 +19,7 @@ QPushButton* createButton(QWidget* parent, const char* caption, const QRect& geo
 } // namespace
 
 TFichePrincipale::TFichePrincipale(QWidget* owner)
-    : TForm(owner)
-{
+    : TForm(owner) {
     setObjectName("FichePrincipale");
     setWindowTitle("Quadrivel");
     SetClientSize(673, 218);
@@ -66,31 +64,26 @@ TFichePrincipale::TFichePrincipale(QWidget* owner)
 
 TFichePrincipale::~TFichePrincipale() = default;
 
-void TFichePrincipale::SetDatabasePath(const std::string& path)
-{
+void TFichePrincipale::SetDatabasePath(const std::string& path) {
     ABSDatabase1->DatabaseFileName = path;
 }
 
-void TFichePrincipale::SetAdmin(bool flag)
-{
+void TFichePrincipale::SetAdmin(bool flag) {
     Admin = flag;
 }
 
-void TFichePrincipale::SetUserCode(const std::string& code)
-{
+void TFichePrincipale::SetUserCode(const std::string& code) {
     UserCode = code;
 }
 
-void TFichePrincipale::FormActivate()
-{
+void TFichePrincipale::FormActivate() {
     if (Admin) {
         btnParamNiveau->setEnabled(true);
         btnParamNiveauAgence->setEnabled(true);
     }
 }
 
-void TFichePrincipale::btnTableauSuiviClick()
-{
+void TFichePrincipale::btnTableauSuiviClick() {
     auto window = std::make_unique<TFicheQuadrivel>(this);
     window->SetDatabase(ABSDatabase1);
     window->SetAdmin(Admin);
@@ -98,33 +91,28 @@ void TFichePrincipale::btnTableauSuiviClick()
     window->ShowModal();
 }
 
-void TFichePrincipale::btnParamNiveauClick()
-{
+void TFichePrincipale::btnParamNiveauClick() {
     auto window = std::make_unique<TFicheParamNiveau>(this);
     window->SetDatabase(ABSDatabase1);
     window->SetLevelLabel("Chef de secteur");
     window->ShowModal();
 }
 
-void TFichePrincipale::btnParamNiveauAgenceClick()
-{
+void TFichePrincipale::btnParamNiveauAgenceClick() {
     auto window = std::make_unique<TFicheParamNiveauAgence>(this);
     window->SetDatabase(ABSDatabase1);
     window->SetLevelLabel("Chef de secteur");
     window->ShowModal();
 }
 
-void TFichePrincipale::Button1Click()
-{
+void TFichePrincipale::Button1Click() {
     ShowNewClientsChart(this);
 }
 
-void TFichePrincipale::Button3Click()
-{
+void TFichePrincipale::Button3Click() {
     ShowNewFilesChart(this);
 }
 
-void TFichePrincipale::Button4Click()
-{
+void TFichePrincipale::Button4Click() {
     ShowQuoteLinesChart(this);
 }

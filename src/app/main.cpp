@@ -10,8 +10,7 @@
 #include <cstring>
 #include <iostream>
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     // The arguments are the program's own: Qt is handed only the program's
     // name, so that no user argument is ever taken as a Qt option.
     QStringList args;

@@ -15,8 +15,7 @@
 #include <iostream>
 #include <memory>
 
-StartupArguments ParseArguments(const QStringList& args)
-{
+StartupArguments ParseArguments(const QStringList& args) {
     StartupArguments result;
     if (args.size() != 2)
         return result;
@@ -30,8 +29,14 @@ StartupArguments ParseArguments(const QStringList& args)
     return result;
 }
 
-bool ApplyVisualStyle(QApplication& app)
-{
+// The style's resources live in the core library, a static one: register them
+// explicitly, since the linker may drop their automatic registration.
+static void initStyleResources() {
+    Q_INIT_RESOURCE(resources);
+}
+
+bool ApplyVisualStyle(QApplication& app) {
+    initStyleResources();
     QFile sheet(QStringLiteral(":/style/smokeyquartzkamri.qss"));
     if (!sheet.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
@@ -59,8 +64,7 @@ bool ApplyVisualStyle(QApplication& app)
     return true;
 }
 
-bool LoadFrenchTranslations(QApplication& app)
-{
+bool LoadFrenchTranslations(QApplication& app) {
     auto* translator = new QTranslator(&app);
     if (!translator->load(QStringLiteral("qtbase_fr"),
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
@@ -71,8 +75,7 @@ bool LoadFrenchTranslations(QApplication& app)
     return true;
 }
 
-int RunQuadrivel(const QStringList& args, const std::function<void(TFichePrincipale&)>& runLoop)
-{
+int RunQuadrivel(const QStringList& args, const std::function<void(TFichePrincipale&)>& runLoop) {
     try {
         auto mainWindow = std::make_unique<TFichePrincipale>();
         const StartupArguments arguments = ParseArguments(args);

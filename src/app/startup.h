@@ -35,5 +35,4 @@ bool LoadFrenchTranslations(QApplication& app);
 // Creates the main window, hands it the arguments and runs it with runLoop
 // (show and exec in the program); with a wrong argument count shows the
 // message instead. Any exception is shown. Always returns 0.
-int RunQuadrivel(const QStringList& args,
-                 const std::function<void(TFichePrincipale&)>& runLoop);
+int RunQuadrivel(const QStringList& args, const std::function<void(TFichePrincipale&)>& runLoop);

@@ -1,8 +1,8 @@
 #include "app/toolkit.h"
 
 #include <QApplication>
-#include <QMessageBox>
 #include <QHeaderView>
+#include <QMessageBox>
 #include <QShowEvent>
 #include <QTreeWidget>
 
@@ -14,38 +14,32 @@ namespace {
 
 // The program's own windows, in the order they became active: the last one is
 // the program's active window.
-std::vector<TForm*>& activeStack()
-{
+std::vector<TForm*>& activeStack() {
     static std::vector<TForm*> stack;
     return stack;
 }
 
-void removeFromStack(TForm* form)
-{
+void removeFromStack(TForm* form) {
     auto& stack = activeStack();
     stack.erase(std::remove(stack.begin(), stack.end(), form), stack.end());
 }
 
-toolkit::MessageHook& messageHook()
-{
+toolkit::MessageHook& messageHook() {
     static toolkit::MessageHook hook;
     return hook;
 }
 
-QDate& fixedToday()
-{
+QDate& fixedToday() {
     static QDate date;
     return date;
 }
 
-QWidget* dialogParent()
-{
+QWidget* dialogParent() {
     auto& stack = activeStack();
     return stack.empty() ? nullptr : stack.back();
 }
 
-bool showBox(toolkit::MessageKind kind, const QString& text)
-{
+bool showBox(toolkit::MessageKind kind, const QString& text) {
     if (messageHook())
         return messageHook()(kind, text);
     switch (kind) {
@@ -67,41 +61,35 @@ bool showBox(toolkit::MessageKind kind, const QString& text)
 
 // The window that was active before a window of the program opened from it
 // closed becomes active again.
-void ReactivateActiveForm()
-{
+void ReactivateActiveForm() {
     auto& stack = activeStack();
     if (!stack.empty() && stack.back()->isVisible())
         stack.back()->runActivate();
 }
 
 TForm::TForm(QWidget* owner)
-    : QDialog(owner)
-{
+    : QDialog(owner) {
     // Keep the frame simple: a title, a close button, no "?" button.
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
 }
 
-TForm::~TForm()
-{
+TForm::~TForm() {
     removeFromStack(this);
 }
 
-int TForm::ShowModal()
-{
+int TForm::ShowModal() {
     const int result = exec();
     removeFromStack(this);
     ReactivateActiveForm();
     return result;
 }
 
-void TForm::SetClientSize(int width, int height)
-{
+void TForm::SetClientSize(int width, int height) {
     resize(width, height);
 }
 
-void TForm::showEvent(QShowEvent* event)
-{
+void TForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
@@ -110,45 +98,38 @@ void TForm::showEvent(QShowEvent* event)
     runActivate();
 }
 
-void TForm::hideEvent(QHideEvent* event)
-{
+void TForm::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
     if (!event->spontaneous())
         removeFromStack(this);
 }
 
-void TForm::runActivate()
-{
+void TForm::runActivate() {
     toolkit::Guard([this] { FormActivate(); });
 }
 
 namespace toolkit {
 
-void SetMessageHook(MessageHook hook)
-{
+void SetMessageHook(MessageHook hook) {
     messageHook() = std::move(hook);
 }
 
-void ShowMessage(const std::string& text)
-{
+void ShowMessage(const std::string& text) {
     showBox(MessageKind::Information, QString::fromStdString(text));
     ReactivateActiveForm();
 }
 
-bool MessageDlgYesNo(const std::string& text)
-{
+bool MessageDlgYesNo(const std::string& text) {
     const bool yes = showBox(MessageKind::Confirmation, QString::fromStdString(text));
     ReactivateActiveForm();
     return yes;
 }
 
-void ShowError(const QString& text)
-{
+void ShowError(const QString& text) {
     showBox(MessageKind::Error, text);
 }
 
-void Guard(const std::function<void()>& handler)
-{
+void Guard(const std::function<void()>& handler) {
     QString message;
     try {
         handler();
@@ -161,8 +142,7 @@ void Guard(const std::function<void()>& handler)
     ShowError(message);
 }
 
-QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& columns)
-{
+QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& columns) {
     auto* list = new QTreeWidget(parent);
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
@@ -186,8 +166,7 @@ QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& colu
     return list;
 }
 
-QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& texts)
-{
+QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& texts) {
     auto* row = new QTreeWidgetItem();
     const QTreeWidgetItem* header = list->headerItem();
     for (int i = 0; i < static_cast<int>(texts.size()); ++i) {
@@ -199,14 +178,12 @@ QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& t
     return row;
 }
 
-int ListItemIndex(const QTreeWidget* list)
-{
+int ListItemIndex(const QTreeWidget* list) {
     const QList<QTreeWidgetItem*> selected = list->selectedItems();
     return selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.first());
 }
 
-std::vector<std::string> ListRowTexts(const QTreeWidget* list, int row)
-{
+std::vector<std::string> ListRowTexts(const QTreeWidget* list, int row) {
     std::vector<std::string> texts;
     const QTreeWidgetItem* item = list->topLevelItem(row);
     if (!item)
@@ -216,18 +193,15 @@ std::vector<std::string> ListRowTexts(const QTreeWidget* list, int row)
     return texts;
 }
 
-void ProcessMessages()
-{
+void ProcessMessages() {
     QCoreApplication::processEvents();
 }
 
-QDate Today()
-{
+QDate Today() {
     return fixedToday().isValid() ? fixedToday() : QDate::currentDate();
 }
 
-void SetToday(const QDate& date)
-{
+void SetToday(const QDate& date) {
     fixedToday() = date;
 }
 

@@ -70,9 +70,7 @@ void ShowError(const QString& text);
 void Guard(const std::function<void()>& handler);
 
 // Connects a button's click to a handler run under Guard().
-template <typename Form>
-void OnClick(QPushButton* button, Form* form, void (Form::*handler)())
-{
+template <typename Form> void OnClick(QPushButton* button, Form* form, void (Form::*handler)()) {
     QObject::connect(button, &QPushButton::clicked, form,
                      [form, handler] { Guard([&] { (form->*handler)(); }); });
 }
@@ -80,9 +78,7 @@ void OnClick(QPushButton* button, Form* form, void (Form::*handler)())
 // Connects a drop-down list's change to a handler run under Guard(). The
 // handler fires only on a user's pick, never on a refill or on
 // setCurrentIndex() from the program.
-template <typename Form>
-void OnChange(QComboBox* list, Form* form, void (Form::*handler)())
-{
+template <typename Form> void OnChange(QComboBox* list, Form* form, void (Form::*handler)()) {
     QObject::connect(list, &QComboBox::activated, form,
                      [form, handler](int) { Guard([&] { (form->*handler)(); }); });
 }

@@ -14,8 +14,7 @@ Q_LOGGING_CATEGORY(lcSql, "quadrivel.sql", QtWarningMsg)
 
 namespace {
 
-std::string engineMessage(const QSqlError& error)
-{
+std::string engineMessage(const QSqlError& error) {
     QString text = error.databaseText();
     if (text.isEmpty())
         text = error.text();
@@ -29,24 +28,19 @@ std::string engineMessage(const QSqlError& error)
 // --- TABSDatabase -----------------------------------------------------------
 
 TABSDatabase::TABSDatabase(QObject* owner)
-    : QObject(owner)
-{
-}
+    : QObject(owner) {}
 
-TABSDatabase::~TABSDatabase()
-{
+TABSDatabase::~TABSDatabase() {
     // Queries still owned by the component go first, then the connection.
     qDeleteAll(findChildren<TABSQuery*>(Qt::FindDirectChildrenOnly));
     Close();
 }
 
-bool TABSDatabase::Connected() const
-{
+bool TABSDatabase::Connected() const {
     return !connectionName.isEmpty() && QSqlDatabase::database(connectionName, false).isOpen();
 }
 
-QSqlDatabase TABSDatabase::Connection()
-{
+QSqlDatabase TABSDatabase::Connection() {
     if (Connected())
         return QSqlDatabase::database(connectionName, false);
 
@@ -64,8 +58,8 @@ QSqlDatabase TABSDatabase::Connection()
 
     const QString alias = FromAnsi(DatabaseName);
     if (QSqlDatabase::contains(alias))
-        throw EDatabaseError(
-            ToAnsi(QStringLiteral("L'alias de base de données « %1 » est déjà utilisé.").arg(alias)));
+        throw EDatabaseError(ToAnsi(
+            QStringLiteral("L'alias de base de données « %1 » est déjà utilisé.").arg(alias)));
 
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), alias);
     connectionName = alias;
@@ -89,8 +83,7 @@ QSqlDatabase TABSDatabase::Connection()
     return db;
 }
 
-void TABSDatabase::Close()
-{
+void TABSDatabase::Close() {
     if (connectionName.isEmpty())
         return;
     {
@@ -101,8 +94,7 @@ void TABSDatabase::Close()
     connectionName.clear();
 }
 
-void TABSDatabase::StartTransaction()
-{
+void TABSDatabase::StartTransaction() {
     QSqlDatabase db = Connection();
     if (OnStatement)
         OnStatement("BEGIN");
@@ -111,8 +103,7 @@ void TABSDatabase::StartTransaction()
         throw EDatabaseError(engineMessage(db.lastError()));
 }
 
-void TABSDatabase::Commit()
-{
+void TABSDatabase::Commit() {
     QSqlDatabase db = Connection();
     if (OnStatement)
         OnStatement("COMMIT");
@@ -121,8 +112,7 @@ void TABSDatabase::Commit()
         throw EDatabaseError(engineMessage(db.lastError()));
 }
 
-void TABSDatabase::Rollback()
-{
+void TABSDatabase::Rollback() {
     if (!Connected())
         return;
     QSqlDatabase db = Connection();
@@ -135,27 +125,23 @@ void TABSDatabase::Rollback()
 // --- TABSTransaction --------------------------------------------------------
 
 TABSTransaction::TABSTransaction(TABSDatabase* database)
-    : database(database)
-{
+    : database(database) {
     database->StartTransaction();
 }
 
-TABSTransaction::~TABSTransaction()
-{
+TABSTransaction::~TABSTransaction() {
     if (!done)
         database->Rollback();
 }
 
-void TABSTransaction::Commit()
-{
+void TABSTransaction::Commit() {
     database->Commit();
     done = true;
 }
 
 // --- TABSStrings ------------------------------------------------------------
 
-std::string TABSStrings::Text() const
-{
+std::string TABSStrings::Text() const {
     std::string text;
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (i > 0)
@@ -175,14 +161,11 @@ struct TABSQuery::Result {
 };
 
 TABSQuery::TABSQuery(TABSDatabase* owner)
-    : QObject(owner)
-{
-}
+    : QObject(owner) {}
 
 TABSQuery::~TABSQuery() = default;
 
-TABSDatabase* TABSQuery::database() const
-{
+TABSDatabase* TABSQuery::database() const {
     auto* db = qobject_cast<TABSDatabase*>(parent());
     if (!db)
         throw EDatabaseError("La requête n'a pas de base de données.");
@@ -191,8 +174,7 @@ TABSDatabase* TABSQuery::database() const
     return db;
 }
 
-std::string TABSQuery::prepareText() const
-{
+std::string TABSQuery::prepareText() const {
     const std::string text = SQL.Text();
     TABSDatabase* db = database();
     if (db->OnStatement)
@@ -201,8 +183,7 @@ std::string TABSQuery::prepareText() const
     return text;
 }
 
-void TABSQuery::Open()
-{
+void TABSQuery::Open() {
     Close();
     TABSDatabase* db = database();
     const std::string text = prepareText();
@@ -228,19 +209,16 @@ void TABSQuery::Open()
     result = std::move(fetched);
 }
 
-bool TABSQuery::Eof() const
-{
+bool TABSQuery::Eof() const {
     return !result || result->current >= result->rows.size();
 }
 
-void TABSQuery::Next()
-{
+void TABSQuery::Next() {
     if (!Eof())
         ++result->current;
 }
 
-TABSField TABSQuery::FieldByName(const std::string& name) const
-{
+TABSField TABSQuery::FieldByName(const std::string& name) const {
     if (!result)
         throw EDatabaseError("La requête n'est pas ouverte.");
     const int index = result->columns.indexOf(FromAnsi(name), 0);
@@ -253,25 +231,21 @@ TABSField TABSQuery::FieldByName(const std::string& name) const
     return TABSField(this, index);
 }
 
-int TABSQuery::RecordCount() const
-{
+int TABSQuery::RecordCount() const {
     return result ? static_cast<int>(result->rows.size()) : 0;
 }
 
-const QVariant& TABSQuery::valueAt(int index) const
-{
+const QVariant& TABSQuery::valueAt(int index) const {
     if (Eof())
         throw EDatabaseError("La requête n'a pas de ligne courante.");
     return result->rows[result->current][static_cast<std::size_t>(index)];
 }
 
-void TABSQuery::Close()
-{
+void TABSQuery::Close() {
     result.reset();
 }
 
-void TABSQuery::ExecSQL()
-{
+void TABSQuery::ExecSQL() {
     Close();
     TABSDatabase* db = database();
     const std::string text = prepareText();
@@ -284,22 +258,25 @@ void TABSQuery::ExecSQL()
 
 TABSField::TABSField(const TABSQuery* query, int index)
     : query(query)
-    , index(index)
-{
-}
+    , index(index) {}
 
-std::string TABSField::AsAnsiString() const
-{
+std::string TABSField::AsAnsiString() const {
     const QVariant& value = query->valueAt(index);
     return value.isNull() ? std::string() : ToAnsi(value.toString());
 }
 
-double TABSField::AsFloat() const
-{
+double TABSField::AsFloat() const {
     const QVariant& value = query->valueAt(index);
     if (value.isNull())
         return 0.0;
     bool ok = false;
     const double number = value.toDouble(&ok);
     return ok ? number : 0.0;
+}
+
+std::unique_ptr<TABSQuery> NewQuery(TABSDatabase* database, const std::string& statement) {
+    auto query = std::make_unique<TABSQuery>(database);
+    query->DatabaseName = database->DatabaseName;
+    query->SQL.Add(statement);
+    return query;
 }

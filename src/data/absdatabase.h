@@ -124,3 +124,7 @@ private:
     struct Result;
     std::unique_ptr<Result> result;
 };
+
+// A new query on the database with the statement as its one line, bound to the
+// database's alias; the caller owns it.
+std::unique_ptr<TABSQuery> NewQuery(TABSDatabase* database, const std::string& statement);

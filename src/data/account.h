@@ -8,8 +8,7 @@ class TAccount {
 public:
     TAccount() = default;
 
-    void SetPeriod(int newYear, int newMonth)
-    {
+    void SetPeriod(int newYear, int newMonth) {
         year = newYear;
         month = newMonth;
     }
@@ -42,8 +41,7 @@ public:
     bool HasDossier() const { return hasDossier; }
 
 private:
-    static void set(std::string& field, bool& flag, const std::string& code, bool on = true)
-    {
+    static void set(std::string& field, bool& flag, const std::string& code, bool on = true) {
         field = code;
         flag = on;
     }

@@ -4,10 +4,7 @@
 #include "data/account.h"
 #include "data/schema.h"
 
-#include <memory>
-
-std::string TAccountSQL::BuildStatement() const
-{
+std::string TAccountSQL::BuildStatement() const {
     std::string sql;
     sql.reserve(256);
     sql += "SELECT SUM(valeur) as somme";
@@ -33,12 +30,9 @@ std::string TAccountSQL::BuildStatement() const
     return sql;
 }
 
-double TAccountSQL::GetSomme() const
-{
+double TAccountSQL::GetSomme() const {
     double result = 0.0;
-    auto query = std::make_unique<TABSQuery>(database);
-    query->DatabaseName = database->DatabaseName;
-    query->SQL.Add(BuildStatement());
+    const auto query = NewQuery(database, BuildStatement());
     query->Open();
     if (!query->Eof())
         result = query->FieldByName("somme").AsFloat();

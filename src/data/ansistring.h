@@ -6,12 +6,10 @@
 
 #include <string>
 
-inline std::string ToAnsi(const QString& text)
-{
+inline std::string ToAnsi(const QString& text) {
     return text.toStdString();
 }
 
-inline QString FromAnsi(const std::string& text)
-{
+inline QString FromAnsi(const std::string& text) {
     return QString::fromStdString(text);
 }

@@ -8,33 +8,32 @@ namespace {
 
 // The item is kept in the entry's user data as a plain pointer: the list owns
 // it, and nothing in Qt ever frees it.
-TObjectCode* itemOf(const QVariant& data)
-{
+TObjectCode* itemOf(const QVariant& data) {
     return data.isValid() ? static_cast<TObjectCode*>(data.value<void*>()) : nullptr;
 }
 
-QVariant dataOf(TObjectCode* item)
-{
+QVariant dataOf(TObjectCode* item) {
     return QVariant::fromValue(static_cast<void*>(item));
 }
 
 } // namespace
 
-void AddComboCode(QComboBox* list, const std::string& label, const std::string& code)
-{
-    list->addItem(QString::fromStdString(label), dataOf(new TObjectCode(code)));
+void AddComboItem(QComboBox* list, const std::string& label, TObjectCode* item) {
+    list->addItem(QString::fromStdString(label), dataOf(item));
 }
 
-std::string GetComboCode(QComboBox* list, int index)
-{
+void AddComboCode(QComboBox* list, const std::string& label, const std::string& code) {
+    AddComboItem(list, label, new TObjectCode(code));
+}
+
+std::string GetComboCode(QComboBox* list, int index) {
     if (index < 0 || index >= list->count())
         return std::string();
     const TObjectCode* item = itemOf(list->itemData(index));
     return item ? item->GetCode() : std::string();
 }
 
-void ClearComboCodes(QComboBox* list)
-{
+void ClearComboCodes(QComboBox* list) {
     for (int i = 0; i < list->count(); ++i) {
         delete itemOf(list->itemData(i));
         list->setItemData(i, QVariant());
@@ -42,23 +41,20 @@ void ClearComboCodes(QComboBox* list)
     list->clear();
 }
 
-void SetRowCode(QTreeWidget* list, int row, const std::string& code)
-{
+void SetRowCode(QTreeWidget* list, int row, const std::string& code) {
     QTreeWidgetItem* item = list->topLevelItem(row);
     delete itemOf(item->data(0, Qt::UserRole));
     item->setData(0, Qt::UserRole, dataOf(new TObjectCode(code)));
 }
 
-std::string GetRowCode(QTreeWidget* list, int row)
-{
+std::string GetRowCode(QTreeWidget* list, int row) {
     if (row < 0 || row >= list->topLevelItemCount())
         return std::string();
     const TObjectCode* item = itemOf(list->topLevelItem(row)->data(0, Qt::UserRole));
     return item ? item->GetCode() : std::string();
 }
 
-void ClearListCodes(QTreeWidget* list)
-{
+void ClearListCodes(QTreeWidget* list) {
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
         QTreeWidgetItem* row = list->topLevelItem(i);
         delete itemOf(row->data(0, Qt::UserRole));

@@ -2,7 +2,6 @@
 // view, whose text is the label.
 #pragma once
 
-
 #include <string>
 
 class QComboBox;
@@ -11,9 +10,7 @@ class QTreeWidget;
 class TObjectCode {
 public:
     explicit TObjectCode(std::string code)
-        : code(std::move(code))
-    {
-    }
+        : code(std::move(code)) {}
     virtual ~TObjectCode() = default;
 
     std::string GetCode() const { return code; }
@@ -22,8 +19,10 @@ private:
     std::string code;
 };
 
-// Adds an entry whose text is the label and whose attached object is a new
-// code item; the list owns the item.
+// Adds an entry whose text is the label and whose attached object is the code
+// item; the list owns the item from then on.
+void AddComboItem(QComboBox* list, const std::string& label, TObjectCode* item);
+// The same with a new code item holding code.
 void AddComboCode(QComboBox* list, const std::string& label, const std::string& code);
 
 // The code of the entry at index; the empty text for a negative index, an

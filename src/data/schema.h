@@ -48,8 +48,7 @@ inline constexpr std::array<const char*, 6> IndicatorCodes = {
 
 // A text value as a statement literal: between single quotes, every single
 // quote inside doubled. A value without a quote is spliced unchanged.
-inline std::string QuotedStr(const std::string& value)
-{
+inline std::string QuotedStr(const std::string& value) {
     std::string literal;
     literal.reserve(value.size() + 2);
     literal += '\'';

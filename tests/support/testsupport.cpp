@@ -9,8 +9,7 @@
 
 namespace {
 
-void execOn(const std::string& path, const std::string& sql)
-{
+void execOn(const std::string& path, const std::string& sql) {
     sqlite3* db = nullptr;
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
         throw std::runtime_error("cannot open fixture " + path);
@@ -25,19 +24,16 @@ void execOn(const std::string& path, const std::string& sql)
 
 } // namespace
 
-FixtureFile::FixtureFile(const std::string& sql, bool withSchema)
-{
+FixtureFile::FixtureFile(const std::string& sql, bool withSchema) {
     path = (dir.path() + QStringLiteral("/quadrivel.db")).toStdString();
     execOn(path, withSchema ? std::string(quadrivel::kSchemaSql) + "\n" + sql : sql);
 }
 
-void FixtureFile::Exec(const std::string& sql) const
-{
+void FixtureFile::Exec(const std::string& sql) const {
     execOn(path, sql);
 }
 
-std::vector<std::string> FixtureFile::Rows(const std::string& sql) const
-{
+std::vector<std::string> FixtureFile::Rows(const std::string& sql) const {
     sqlite3* db = nullptr;
     std::vector<std::string> rows;
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
@@ -63,8 +59,7 @@ std::vector<std::string> FixtureFile::Rows(const std::string& sql) const
     return rows;
 }
 
-MessageRecorder::MessageRecorder()
-{
+MessageRecorder::MessageRecorder() {
     toolkit::SetMessageHook([this](toolkit::MessageKind kind, const QString& text) {
         messages.push_back({kind, text.toStdString()});
         if (kind != toolkit::MessageKind::Confirmation || answers.empty())
@@ -75,13 +70,11 @@ MessageRecorder::MessageRecorder()
     });
 }
 
-MessageRecorder::~MessageRecorder()
-{
+MessageRecorder::~MessageRecorder() {
     toolkit::SetMessageHook(nullptr);
 }
 
-std::vector<std::string> MessageRecorder::Texts(toolkit::MessageKind kind) const
-{
+std::vector<std::string> MessageRecorder::Texts(toolkit::MessageKind kind) const {
     std::vector<std::string> texts;
     for (const auto& message : messages)
         if (message.kind == kind)
@@ -90,12 +83,10 @@ std::vector<std::string> MessageRecorder::Texts(toolkit::MessageKind kind) const
 }
 
 StatementRecorder::StatementRecorder(TABSDatabase* database)
-    : database(database)
-{
+    : database(database) {
     database->OnStatement = [this](const std::string& text) { statements.push_back(text); };
 }
 
-StatementRecorder::~StatementRecorder()
-{
+StatementRecorder::~StatementRecorder() {
     database->OnStatement = nullptr;
 }

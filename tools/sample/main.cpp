@@ -32,8 +32,7 @@ struct Options {
     bool indexes = true;
 };
 
-[[noreturn]] void usage(const std::string& error)
-{
+[[noreturn]] void usage(const std::string& error) {
     if (!error.empty())
         std::fprintf(stderr, "quadrivel-sample : %s\n", error.c_str());
     std::fprintf(stderr, "Usage : quadrivel-sample FICHIER [--rows N] [--seed S] "
@@ -41,8 +40,7 @@ struct Options {
     std::exit(2);
 }
 
-long long parseNumber(const std::string& text, const char* what)
-{
+long long parseNumber(const std::string& text, const char* what) {
     char* end = nullptr;
     const long long value = std::strtoll(text.c_str(), &end, 10);
     if (text.empty() || *end != '\0' || value < 0)
@@ -50,8 +48,7 @@ long long parseNumber(const std::string& text, const char* what)
     return value;
 }
 
-Options parseOptions(int argc, char** argv)
-{
+Options parseOptions(int argc, char** argv) {
     Options options;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -98,15 +95,13 @@ Options parseOptions(int argc, char** argv)
 
 class Database {
 public:
-    explicit Database(const std::string& path)
-    {
+    explicit Database(const std::string& path) {
         if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) != SQLITE_OK)
             throw std::runtime_error(sqlite3_errmsg(db));
     }
     ~Database() { sqlite3_close(db); }
-    void exec(const std::string& sql)
-    {
+    void exec(const std::string& sql) {
         char* error = nullptr;
         if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
             const std::string message = error ? error : "erreur SQLite";
@@ -114,15 +109,13 @@ public:
             throw std::runtime_error(message);
         }
     }
-    sqlite3_stmt* prepare(const std::string& sql)
-    {
+    sqlite3_stmt* prepare(const std::string& sql) {
         sqlite3_stmt* stmt = nullptr;
         if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
             throw std::runtime_error(sqlite3_errmsg(db));
         return stmt;
     }
-    void step(sqlite3_stmt* stmt)
-    {
+    void step(sqlite3_stmt* stmt) {
         if (sqlite3_step(stmt) != SQLITE_DONE)
             throw std::runtime_error(sqlite3_errmsg(db));
         sqlite3_reset(stmt);
@@ -132,8 +125,7 @@ private:
     sqlite3* db = nullptr;
 };
 
-void bindText(sqlite3_stmt* stmt, int index, const std::string& text)
-{
+void bindText(sqlite3_stmt* stmt, int index, const std::string& text) {
     sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
@@ -143,51 +135,72 @@ struct Entry {
 };
 
 const std::vector<Entry> kAgencies = {
-    {"A01", "Lille"},          {"A02", "Villeneuve-d'Ascq"}, {"A03", "Amiens"},
-    {"A04", "Rouen"},          {"A05", "Paris Nord"},        {"A06", "Paris Sud"},
-    {"A07", "Versailles"},     {"A08", "Orléans"},           {"A09", "Nantes"},
-    {"A10", "Rennes"},         {"A11", "Brest"},             {"A12", "Bordeaux"},
-    {"A13", "Toulouse"},       {"A14", "Montpellier"},       {"A15", "Marseille"},
-    {"A16", "Nice"},           {"A17", "Lyon"},              {"A18", "Saint-Étienne"},
-    {"A19", "Grenoble"},       {"A20", "L'Isle-d'Abeau"},
+    {"A01", "Lille"},      {"A02", "Villeneuve-d'Ascq"},
+    {"A03", "Amiens"},     {"A04", "Rouen"},
+    {"A05", "Paris Nord"}, {"A06", "Paris Sud"},
+    {"A07", "Versailles"}, {"A08", "Orléans"},
+    {"A09", "Nantes"},     {"A10", "Rennes"},
+    {"A11", "Brest"},      {"A12", "Bordeaux"},
+    {"A13", "Toulouse"},   {"A14", "Montpellier"},
+    {"A15", "Marseille"},  {"A16", "Nice"},
+    {"A17", "Lyon"},       {"A18", "Saint-Étienne"},
+    {"A19", "Grenoble"},   {"A20", "L'Isle-d'Abeau"},
 };
 
 const std::vector<std::string> kFirstNames = {
-    "Amélie", "Benoît", "Camille", "Chloé",  "Damien",  "Élodie", "François", "Gaëlle",
-    "Hélène", "Inès",   "Jérôme",  "Julien", "Léa",     "Louis",  "Manon",    "Mathéo",
-    "Noémie", "Océane", "Pierre",  "Quentin", "Raphaël", "Sophie", "Théo",    "Zoé",
+    "Amélie", "Benoît", "Camille", "Chloé",   "Damien",  "Élodie", "François", "Gaëlle",
+    "Hélène", "Inès",   "Jérôme",  "Julien",  "Léa",     "Louis",  "Manon",    "Mathéo",
+    "Noémie", "Océane", "Pierre",  "Quentin", "Raphaël", "Sophie", "Théo",     "Zoé",
 };
 const std::vector<std::string> kLastNames = {
-    "Martin", "Bernard", "Dubois",  "Thomas",   "Robert",   "Richard", "Petit",   "Durand",
-    "Leroy",  "Moreau",  "Simon",   "Laurent",  "Lefèvre",  "Michel",  "Garcia",  "David",
-    "Bertrand", "Roux",  "Vincent", "Fournier", "Morel",    "Girard",  "André",   "Mercier",
-    "Dupont", "Lambert", "Bonnet",  "François", "Martinez", "D'Almeida", "N'Diaye", "Héraud",
+    "Martin",   "Bernard", "Dubois",  "Thomas",   "Robert",   "Richard",   "Petit",   "Durand",
+    "Leroy",    "Moreau",  "Simon",   "Laurent",  "Lefèvre",  "Michel",    "Garcia",  "David",
+    "Bertrand", "Roux",    "Vincent", "Fournier", "Morel",    "Girard",    "André",   "Mercier",
+    "Dupont",   "Lambert", "Bonnet",  "François", "Martinez", "D'Almeida", "N'Diaye", "Héraud",
 };
 
 const std::vector<std::string> kSuppliers = {
-    "Acier Lorrain",        "Bâtimat",          "Bois & Forêts d'Auvergne",
-    "Carrelages du Midi",   "Château Matériaux", "Cuisines Élysée",
-    "Dalles Ardennaises",   "Électro Provence", "Étanchéité Bretonne",
-    "Fenêtres d'Alsace",    "Forges de l'Ouest", "Granit Vosgien",
-    "Huisseries Normandes", "Isolation Pyrénées", "Jardins de l'Oise",
-    "Lumière & Cie",        "Menuiseries Loire", "Métaux du Nord",
-    "Parquets Gascons",     "Peintures Océanes", "Plâtres de Paris",
-    "Plomberie Rhône-Alpes", "Quincaillerie Vendôme", "Sanitaires Côte d'Azur",
-    "Serrurerie Picarde",   "Tuiles Savoyardes", "Verrerie Champenoise",
-    "Volets du Berry",      "Zinc & Toitures",  "Ébénisterie Ligérienne",
+    "Acier Lorrain",
+    "Bâtimat",
+    "Bois & Forêts d'Auvergne",
+    "Carrelages du Midi",
+    "Château Matériaux",
+    "Cuisines Élysée",
+    "Dalles Ardennaises",
+    "Électro Provence",
+    "Étanchéité Bretonne",
+    "Fenêtres d'Alsace",
+    "Forges de l'Ouest",
+    "Granit Vosgien",
+    "Huisseries Normandes",
+    "Isolation Pyrénées",
+    "Jardins de l'Oise",
+    "Lumière & Cie",
+    "Menuiseries Loire",
+    "Métaux du Nord",
+    "Parquets Gascons",
+    "Peintures Océanes",
+    "Plâtres de Paris",
+    "Plomberie Rhône-Alpes",
+    "Quincaillerie Vendôme",
+    "Sanitaires Côte d'Azur",
+    "Serrurerie Picarde",
+    "Tuiles Savoyardes",
+    "Verrerie Champenoise",
+    "Volets du Berry",
+    "Zinc & Toitures",
+    "Ébénisterie Ligérienne",
 };
 
-double cents(double value)
-{
+double cents(double value) {
     return std::round(value * 100.0) / 100.0;
 }
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
-    struct stat info{};
+    struct stat info {};
     if (stat(options.path.c_str(), &info) == 0) {
         std::fprintf(stderr, "quadrivel-sample : « %s » existe déjà ; il n'est pas remplacé.\n",
                      options.path.c_str());
@@ -283,8 +296,7 @@ int main(int argc, char** argv)
 
         // Figures: each quote file gives seven rows, the six indicators and
         // one invoiced amount that the program never reads.
-        sqlite3_stmt* insertFigure =
-            db.prepare("INSERT INTO data VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        sqlite3_stmt* insertFigure = db.prepare("INSERT INTO data VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
         long long written = 0;
         long long file = 0;
         while (written < options.rows) {
@@ -297,9 +309,8 @@ int main(int argc, char** argv)
                 --year;
             }
             const std::size_t user = static_cast<std::size_t>(uniform(0, 59));
-            const std::size_t agency = uniform(0, 9) == 0
-                                           ? static_cast<std::size_t>(uniform(0, 19))
-                                           : homeAgency[user];
+            const std::size_t agency =
+                uniform(0, 9) == 0 ? static_cast<std::size_t>(uniform(0, 19)) : homeAgency[user];
             const int supplier = uniform(1, static_cast<int>(kSuppliers.size()));
             char supplierCode[16];
             std::snprintf(supplierCode, sizeof supplierCode, "F%02d", supplier);

@@ -1,0 +1,32 @@
+# Sourced by ./run and ./test: installs the Debian packages that are missing,
+# then configures and builds Quadrivel in build/.
+# Extra packages can be asked for in QUADRIVEL_EXTRA_PACKAGES.
+
+QUADRIVEL_PACKAGES="cmake g++ make pkgconf qt6-base-dev qt6-charts-dev libqt6sql6-sqlite \
+qt6-translations-l10n libgl-dev libsqlite3-dev sqlite3 libbenchmark-dev ${QUADRIVEL_EXTRA_PACKAGES:-}"
+
+quadrivel_install_packages() {
+    local missing=()
+    local package
+    for package in $QUADRIVEL_PACKAGES; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$package")
+        fi
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installation des paquets manquants : ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+quadrivel_build() {
+    local jobs
+    jobs=$(nproc 2>/dev/null || echo 2)
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo ${QUADRIVEL_CMAKE_ARGS:-} >/dev/null
+    cmake --build build -j "$jobs"
+}
+
+quadrivel_install_packages
+quadrivel_build

@@ -1,0 +1,31 @@
+#include "tracking/numberformat.h"
+
+#include <QLocale>
+
+#include <cmath>
+#include <limits>
+
+std::string FormatFixed(double value) {
+    QLocale locale;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    // A value that rounds to zero shows without a sign.
+    if (std::fabs(value) < 0.005)
+        value = 0.0;
+    return locale.toString(value, 'f', 2).toStdString();
+}
+
+std::string IntToStr(int value) {
+    return std::to_string(value);
+}
+
+int TruncateCount(double sum) {
+    if (std::isnan(sum))
+        return 0;
+    constexpr double lowest = std::numeric_limits<int>::min();
+    constexpr double highest = std::numeric_limits<int>::max();
+    if (sum <= lowest)
+        return std::numeric_limits<int>::min();
+    if (sum >= highest)
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(std::trunc(sum));
+}

@@ -1,0 +1,310 @@
+// Start-up decisions, the main window, and the window behaviours of the
+// toolkit, driven as a user would.
+
+#include "app/ficheprincipale.h"
+#include "app/startup.h"
+#include "app/toolkit.h"
+#include "data/objectcode.h"
+#include "testsupport.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QPointer>
+#include <QTimer>
+#include <QtTest>
+
+#include <stdexcept>
+
+namespace {
+
+// A window of the test's own that counts its activations.
+class CountingForm : public TForm {
+public:
+    explicit CountingForm(QWidget* owner = nullptr)
+        : TForm(owner) {}
+    int activations = 0;
+
+protected:
+    void FormActivate() override { ++activations; }
+};
+
+// Reads a control in its destruction handler, as the program's windows do.
+class DestroyingForm : public TForm {
+public:
+    explicit DestroyingForm(std::string* seen)
+        : TForm(nullptr)
+        , seen(seen) {
+        label = new QLabel("encore là", this);
+    }
+    ~DestroyingForm() override { FormDestroy(); }
+    void FormDestroy() { *seen = label->text().toStdString(); }
+
+private:
+    QLabel* label;
+    std::string* seen;
+};
+
+// A code item that counts its destructions.
+class CountedCode : public TObjectCode {
+public:
+    CountedCode(const std::string& code, int* destroyed)
+        : TObjectCode(code)
+        , destroyed(destroyed) {}
+    ~CountedCode() override { ++*destroyed; }
+
+private:
+    int* destroyed;
+};
+
+// Closes the modal window that will be open next, after running check on it.
+void closeNextModal(const std::function<void(QWidget*)>& check = {}) {
+    QTimer::singleShot(0, [check] {
+        QWidget* modal = QApplication::activeModalWidget();
+        QVERIFY(modal);
+        if (check)
+            check(modal);
+        modal->close();
+    });
+}
+
+} // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { toolkit::SetMessageHook(nullptr); }
+
+    void argumentsDecideTheMode_data();
+    void argumentsDecideTheMode();
+    void wrongArgumentCountShowsMessageOnly();
+    void mainWindowForAdministratorAndUser();
+
+    void activationOnShowAndReturnFromProgramWindows();
+    void changeHandlerFiresOnlyOnUserPick();
+    void codeItemsStayWithTheirEntriesUntilCleared();
+    void destructionHandlerSeesItsControls();
+    void failingHandlerShowsMessageAndProgramGoesOn();
+};
+
+void TestApp::argumentsDecideTheMode_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<bool>("admin");
+    QTest::addColumn<QString>("userCode");
+
+    QTest::newRow("none") << QStringList{} << false << false << "";
+    QTest::newRow("one") << QStringList{"base.db"} << false << false << "";
+    QTest::newRow("three") << QStringList{"base.db", "KOVAR", "x"} << false << false << "";
+    QTest::newRow("admin") << QStringList{"base.db", "KOVAR"} << true << true << "";
+    QTest::newRow("lower case") << QStringList{"base.db", "kovar"} << true << false << "kovar";
+    QTest::newRow("leading blank") << QStringList{"base.db", " KOVAR"} << true << false << " KOVAR";
+    QTest::newRow("trailing blank")
+        << QStringList{"base.db", "KOVAR "} << true << false << "KOVAR ";
+    QTest::newRow("empty user") << QStringList{"base.db", ""} << true << false << "";
+    QTest::newRow("user") << QStringList{"base.db", "MDUPONT"} << true << false << "MDUPONT";
+    QTest::newRow("accents") << QStringList{"bâse.db", "Élodie"} << true << false << "Élodie";
+}
+
+void TestApp::argumentsDecideTheMode() {
+    QFETCH(QStringList, args);
+    QFETCH(bool, valid);
+    QFETCH(bool, admin);
+    QFETCH(QString, userCode);
+
+    const StartupArguments parsed = ParseArguments(args);
+    QCOMPARE(parsed.valid, valid);
+    QCOMPARE(parsed.admin, admin);
+    QCOMPARE(QString::fromStdString(parsed.userCode), userCode);
+    if (valid)
+        QCOMPARE(QString::fromStdString(parsed.databasePath), args[0]);
+}
+
+void TestApp::wrongArgumentCountShowsMessageOnly() {
+    for (const QStringList& args : {QStringList{}, QStringList{"a"}, QStringList{"a", "b", "c"}}) {
+        MessageRecorder recorder;
+        bool ran = false;
+        const int code = RunQuadrivel(args, [&](TFichePrincipale&) { ran = true; });
+        QCOMPARE(code, 0);
+        QVERIFY(!ran);
+        QCOMPARE(recorder.messages.size(), std::size_t(1));
+        QCOMPARE(recorder.messages[0].text,
+                 std::string("Veuillez renseigner les paramètres (1)chemin de la base de "
+                             "données (2)utilisateur"));
+    }
+}
+
+void TestApp::mainWindowForAdministratorAndUser() {
+    struct Case {
+        QStringList args;
+        bool adminEnabled;
+        std::string userCode;
+    };
+    // A path that names no file: the main window opens all the same.
+    const Case cases[] = {
+        {{"/nulle/part/base.db", "KOVAR"}, true, ""},
+        {{"/nulle/part/base.db", "MDUPONT"}, false, "MDUPONT"},
+        {{"/nulle/part/base.db", ""}, false, ""},
+    };
+    for (const Case& c : cases) {
+        MessageRecorder recorder;
+        bool ran = false;
+        RunQuadrivel(c.args, [&](TFichePrincipale& window) {
+            ran = true;
+            QVERIFY(!window.btnParamNiveau->isEnabled());
+            window.show();
+            QCOMPARE(window.windowTitle(), QString("Quadrivel"));
+            QCOMPARE(window.size(), QSize(673, 218));
+            QCOMPARE(window.btnTableauSuivi->text(), QString("Tableau de suivi"));
+            QCOMPARE(window.btnTableauSuivi->geometry(), QRect(17, 16, 424, 185));
+            QCOMPARE(window.btnParamNiveau->text(), QString("Paramétrage Niveau"));
+            QCOMPARE(window.btnParamNiveauAgence->text(), QString("Paramétrage Niveau Agence"));
+            QVERIFY(window.btnTableauSuivi->isEnabled());
+            QCOMPARE(window.btnParamNiveau->isEnabled(), c.adminEnabled);
+            QCOMPARE(window.btnParamNiveauAgence->isEnabled(), c.adminEnabled);
+            for (QPushButton* hidden : {window.Button1, window.Button3, window.Button4}) {
+                QVERIFY(!hidden->isVisible());
+                QVERIFY(hidden->y() >= 218);
+            }
+            QCOMPARE(window.IsAdmin(), c.adminEnabled);
+            QCOMPARE(window.GetUserCode(), c.userCode);
+            QCOMPARE(window.ABSDatabase1->DatabaseName, std::string("quadrivel"));
+            QCOMPARE(window.ABSDatabase1->DatabaseFileName, std::string("/nulle/part/base.db"));
+            QVERIFY(!window.ABSDatabase1->Connected());
+        });
+        QVERIFY(ran);
+        QVERIFY(recorder.messages.empty());
+    }
+}
+
+void TestApp::activationOnShowAndReturnFromProgramWindows() {
+    MessageRecorder recorder;
+    CountingForm parent;
+    parent.show();
+    QCOMPARE(parent.activations, 1);
+
+    toolkit::ShowMessage("Bonjour");
+    QCOMPARE(parent.activations, 2);
+
+    recorder.AnswerNext(true);
+    QVERIFY(toolkit::MessageDlgYesNo("Vraiment ?"));
+    QCOMPARE(parent.activations, 3);
+    QVERIFY(!toolkit::MessageDlgYesNo("Vraiment ?")); // no answer queued: No
+    QCOMPARE(parent.activations, 4);
+
+    // A window of the program opened from it, through a real nested loop.
+    CountingForm child(&parent);
+    closeNextModal([&](QWidget* modal) { QCOMPARE(modal, &child); });
+    child.ShowModal();
+    QCOMPARE(child.activations, 1);
+    QCOMPARE(parent.activations, 5);
+
+    // The box that reports an error does not activate it again.
+    toolkit::Guard([] { throw std::runtime_error("échec"); });
+    QCOMPARE(parent.activations, 5);
+    QCOMPARE(recorder.Texts(toolkit::MessageKind::Error), std::vector<std::string>{"échec"});
+
+    // Qt's own activation events (a switch between applications) do not
+    // count either.
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&parent, &activate);
+    QCOMPARE(parent.activations, 5);
+}
+
+void TestApp::changeHandlerFiresOnlyOnUserPick() {
+    struct Form : TForm {
+        Form()
+            : TForm(nullptr) {
+            list = new QComboBox(this);
+            list->addItems({"<Tous>", "Un", "Deux"});
+            toolkit::OnChange(list, this, &Form::listChange);
+        }
+        void listChange() { picks.push_back(list->currentIndex()); }
+        QComboBox* list;
+        std::vector<int> picks;
+    } form;
+    form.show();
+
+    form.list->setCurrentIndex(2);
+    form.list->clear();
+    form.list->addItems({"<Tous>", "Un", "Deux"});
+    form.list->setCurrentIndex(0);
+    QVERIFY(form.picks.empty());
+
+    form.list->setFocus();
+    QTest::keyClick(form.list, Qt::Key_Down);
+    QTest::keyClick(form.list, Qt::Key_Down);
+    QCOMPARE(form.picks, (std::vector<int>{1, 2}));
+}
+
+void TestApp::codeItemsStayWithTheirEntriesUntilCleared() {
+    QComboBox list;
+    QCOMPARE(GetComboCode(&list, -1), std::string());
+    ClearComboCodes(&list); // empty list: nothing to do
+    QCOMPARE(list.count(), 0);
+
+    int destroyed = 0;
+    list.addItem("<Tous>"); // no code item
+    auto* first = new CountedCode("A01", &destroyed);
+    AddComboItem(&list, "Lille", first);
+    AddComboItem(&list, "Sans code", new CountedCode("", &destroyed));
+    AddComboCode(&list, "Villeneuve-d'Ascq", "A'02");
+
+    QCOMPARE(GetComboCode(&list, -1), std::string());
+    QCOMPARE(GetComboCode(&list, 0), std::string()); // an entry without item
+    QCOMPARE(GetComboCode(&list, 1), std::string("A01"));
+    QCOMPARE(GetComboCode(&list, 2), std::string());
+    QCOMPARE(GetComboCode(&list, 3), std::string("A'02"));
+    QCOMPARE(GetComboCode(&list, 9), std::string());
+    QCOMPARE(list.itemData(1).value<void*>(), static_cast<void*>(first));
+
+    list.setCurrentIndex(3);
+    list.removeItem(0); // the toolkit moves entries, never frees their items
+    QCOMPARE(destroyed, 0);
+    QCOMPARE(GetComboCode(&list, 0), std::string("A01"));
+
+    ClearComboCodes(&list);
+    QCOMPARE(destroyed, 2);
+    QCOMPARE(list.count(), 0);
+}
+
+void TestApp::destructionHandlerSeesItsControls() {
+    std::string seen;
+    QPointer<QLabel> label;
+    {
+        DestroyingForm form(&seen);
+        label = form.findChild<QLabel*>();
+        QVERIFY(label);
+    }
+    QCOMPARE(seen, std::string("encore là"));
+    QVERIFY(label.isNull());
+}
+
+void TestApp::failingHandlerShowsMessageAndProgramGoesOn() {
+    MessageRecorder recorder;
+    struct Form : TForm {
+        Form()
+            : TForm(nullptr) {
+            button = new QPushButton("Go", this);
+            toolkit::OnClick(button, this, &Form::buttonClick);
+        }
+        void buttonClick() {
+            ++clicks;
+            if (clicks == 1)
+                throw std::runtime_error("no such table: data");
+            throw 42; // not an exception class: an empty message
+        }
+        QPushButton* button;
+        int clicks = 0;
+    } form;
+    form.show();
+    QTest::mouseClick(form.button, Qt::LeftButton);
+    QTest::mouseClick(form.button, Qt::LeftButton);
+    QCOMPARE(form.clicks, 2);
+    QVERIFY(form.isVisible());
+    QCOMPARE(recorder.Texts(toolkit::MessageKind::Error),
+             (std::vector<std::string>{"no such table: data", ""}));
+}
+
+QTEST_MAIN(TestApp)
+#include "test_app.moc"
