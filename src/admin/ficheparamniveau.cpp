@@ -1,6 +1,199 @@
 #include "admin/ficheparamniveau.h"
 
+#include "admin/adminquery.h"
+#include "data/absdatabase.h"
+#include "data/ansistring.h"
+#include "data/objectcode.h"
+#include "data/schema.h"
+
+#include <QFont>
+
 TFicheParamNiveau::TFicheParamNiveau(QWidget* owner)
-    : TForm(owner)
-{
+    : TForm(owner) {
+    setObjectName("FicheParamNiveau");
+    setWindowTitle(QStringLiteral("Gestion des niveaux"));
+    QFont designFont(QStringLiteral("Tahoma"));
+    designFont.setPixelSize(11);
+    setFont(designFont);
+    SetClientSize(515, 489);
+
+    lblNiveau = new QLabel(QStringLiteral("lblNiveau"), this);
+    lblNiveau->setGeometry(24, 133, 467, 13);
+    QFont bold = lblNiveau->font();
+    bold.setBold(true);
+    lblNiveau->setFont(bold);
+
+    btnSupprimer = new QPushButton(QStringLiteral("Supprimer"), this);
+    btnSupprimer->setGeometry(24, 455, 467, 25);
+
+    gbAjouterNiveau = new QGroupBox(QStringLiteral("Ajouter un Niveau"), this);
+    gbAjouterNiveau->setGeometry(24, 8, 467, 105);
+
+    cblUtilisateurs = new QComboBox(gbAjouterNiveau);
+    cblUtilisateurs->setEditable(false);
+    cblUtilisateurs->setGeometry(16, 31, 345, 21);
+
+    btnAjouter = new QPushButton(QStringLiteral("Ajouter"), gbAjouterNiveau);
+    btnAjouter->setGeometry(373, 31, 75, 66);
+
+    lvNiveau = toolkit::CreateListView(this, {{QStringLiteral("Utilisateur"), 200},
+                                              {QStringLiteral("Code")},
+                                              {QStringLiteral("Niveau"), 200}});
+    lvNiveau->setGeometry(24, 152, 467, 297);
+
+    lblNiveauLibelle = new QLabel(QStringLiteral("lblLibelleNiveau"), gbAjouterNiveau);
+    lblNiveauLibelle->move(16, 58);
+    lblNiveauLibelle->adjustSize();
+
+    // Lies over the lower part of the group box, so it is made after it.
+    edtNiveau = new QLineEdit(this);
+    edtNiveau->setGeometry(40, 85, 345, 21);
+
+    lblNiveau->setObjectName("lblNiveau");
+    btnSupprimer->setObjectName("btnSupprimer");
+    gbAjouterNiveau->setObjectName("gbAjouterNiveau");
+    cblUtilisateurs->setObjectName("cblUtilisateurs");
+    btnAjouter->setObjectName("btnAjouter");
+    lvNiveau->setObjectName("lvNiveau");
+    lblNiveauLibelle->setObjectName("lblNiveauLibelle");
+    edtNiveau->setObjectName("edtNiveau");
+
+    for (QPushButton* button : {btnSupprimer, btnAjouter}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    toolkit::OnClick(btnAjouter, this, &TFicheParamNiveau::btnAjouterClick);
+    toolkit::OnClick(btnSupprimer, this, &TFicheParamNiveau::btnSupprimerClick);
+}
+
+TFicheParamNiveau::~TFicheParamNiveau() {
+    FormDestroy();
+}
+
+void TFicheParamNiveau::FormActivate() {
+    const QString level = FromAnsi(LevelLabel);
+    setWindowTitle(QStringLiteral("Paramétrage : ") + level);
+    lblNiveau->setText(level);
+    gbAjouterNiveau->setTitle(QStringLiteral("Ajouter un ") + level);
+    lvNiveau->headerItem()->setText(2, level);
+    lblNiveauLibelle->setText(level + QStringLiteral(" Libellé"));
+    lblNiveauLibelle->adjustSize();
+
+    LoadUtilisateurs();
+    LoadListeNiveaux();
+
+    btnAjouter->update();
+    cblUtilisateurs->update();
+    edtNiveau->update();
+}
+
+void TFicheParamNiveau::LoadUtilisateurs() {
+    ClearComboCodes(cblUtilisateurs);
+    {
+        auto query =
+            NewAdminQuery(Database, std::string("SELECT code, libelle FROM dim_utilisateur") +
+                                        " WHERE code not in( SELECT distinct code FROM "
+                                        "dim_niveau)" +
+                                        " ORDER BY libelle ASC");
+        query->Open();
+        while (!query->Eof()) {
+            const std::string code = query->FieldByName("code").AsAnsiString();
+            const std::string libelle = query->FieldByName("libelle").AsAnsiString();
+            AddComboCode(cblUtilisateurs, libelle, code);
+            query->Next();
+        }
+        query->Close();
+    }
+    cblUtilisateurs->setCurrentIndex(cblUtilisateurs->count() > 0 ? 0 : -1);
+}
+
+void TFicheParamNiveau::LoadListeNiveaux() {
+    ClearListeNiveaux();
+    auto query = NewAdminQuery(
+        Database, std::string("SELECT u.libelle as utilisateur, n.code as code, n.libelle FROM "
+                              "dim_niveau n, dim_utilisateur u") +
+                      " WHERE n.code = u.code" + " ORDER BY u.libelle ASC");
+    query->Open();
+    while (!query->Eof()) {
+        const std::string utilisateur = query->FieldByName("utilisateur").AsAnsiString();
+        const std::string code = query->FieldByName("code").AsAnsiString();
+        const std::string libelle = query->FieldByName("libelle").AsAnsiString();
+        toolkit::AddListRow(lvNiveau, {utilisateur, code, libelle});
+        SetRowCode(lvNiveau, lvNiveau->topLevelItemCount() - 1, code);
+        query->Next();
+    }
+    query->Close();
+}
+
+void TFicheParamNiveau::ClearListeNiveaux() {
+    ClearListCodes(lvNiveau);
+}
+
+void TFicheParamNiveau::btnAjouterClick() {
+    if (edtNiveau->text().isEmpty()) {
+        toolkit::ShowMessage("Le libellé du niveau doit être renseigné");
+        return;
+    }
+    if (cblUtilisateurs->currentIndex() < 0) {
+        toolkit::ShowMessage("Il faut sélectionner un utilisateur");
+        return;
+    }
+    const std::string code = GetComboCode(cblUtilisateurs, cblUtilisateurs->currentIndex());
+    const std::string libelle = ToAnsi(edtNiveau->text());
+    {
+        auto query = NewAdminQuery(Database, std::string("INSERT INTO dim_niveau ( code , libelle "
+                                                         ") values (") +
+                                                 QuotedStr(code) + "," + QuotedStr(libelle) + " )");
+        query->ExecSQL();
+    }
+    LoadUtilisateurs();
+    LoadListeNiveaux();
+}
+
+void TFicheParamNiveau::btnSupprimerClick() {
+    const int row = toolkit::ListItemIndex(lvNiveau);
+    if (row < 0) {
+        toolkit::ShowMessage("Vous devez sélectionner une ligne pour pouvoir la supprimer");
+        return;
+    }
+    const std::string code = GetRowCode(lvNiveau, row);
+    {
+        auto query = NewAdminQuery(Database, std::string("SELECT agence FROM niveau_agence") +
+                                                 " WHERE niveau = " + QuotedStr(code));
+        query->Open();
+        const int links = query->RecordCount();
+        bool confirmed = true;
+        if (links > 0) {
+            const std::string question =
+                std::to_string(links) +
+                (links == 1 ? " agence est associée à ce niveau, confirmer la suppression ?"
+                            : " agences sont associées à ce niveau, confirmer la suppression ?");
+            confirmed = toolkit::MessageDlgYesNo(question);
+        }
+        if (confirmed) {
+            // The links and the level go together or not at all.
+            TABSTransaction transaction(Database);
+            if (links > 0) {
+                query->Close();
+                query->SQL.Clear();
+                query->SQL.Add(std::string("DELETE FROM niveau_agence ") +
+                               " WHERE niveau = " + QuotedStr(code));
+                query->ExecSQL();
+            }
+            query->Close();
+            query->SQL.Clear();
+            query->SQL.Add(std::string("DELETE FROM dim_niveau ") +
+                           " WHERE code = " + QuotedStr(code));
+            query->ExecSQL();
+            transaction.Commit();
+        }
+    }
+    LoadUtilisateurs();
+    LoadListeNiveaux();
+}
+
+void TFicheParamNiveau::FormDestroy() {
+    ClearComboCodes(cblUtilisateurs);
+    ClearListeNiveaux();
 }

@@ -1,7 +1,15 @@
-// Level management window (to be completed).
+// Level management window: lists the levels, adds a level for a user who has
+// none yet, deletes a level together with its agency links.
 #pragma once
 
 #include "app/toolkit.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
 
 #include <string>
 
@@ -11,10 +19,32 @@ class TFicheParamNiveau : public TForm {
     Q_OBJECT
 public:
     explicit TFicheParamNiveau(QWidget* owner);
+    ~TFicheParamNiveau() override;
+
+    // The main window's database component; not owned.
     void SetDatabase(TABSDatabase* database) { Database = database; }
+    // The word that names a level in every caption ("Chef de secteur").
     void SetLevelLabel(const std::string& label) { LevelLabel = label; }
 
+    QLabel* lblNiveau;
+    QPushButton* btnSupprimer;
+    QGroupBox* gbAjouterNiveau;
+    QComboBox* cblUtilisateurs;
+    QPushButton* btnAjouter;
+    QTreeWidget* lvNiveau;
+    QLabel* lblNiveauLibelle;
+    QLineEdit* edtNiveau;
+
+    void FormActivate() override;
+    void btnAjouterClick();
+    void btnSupprimerClick();
+    void FormDestroy();
+
 private:
+    void LoadUtilisateurs();
+    void LoadListeNiveaux();
+    void ClearListeNiveaux();
+
     TABSDatabase* Database = nullptr;
     std::string LevelLabel = "Niveau";
 };

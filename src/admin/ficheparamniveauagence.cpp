@@ -1,6 +1,206 @@
 #include "admin/ficheparamniveauagence.h"
 
+#include "admin/adminquery.h"
+#include "data/absdatabase.h"
+#include "data/ansistring.h"
+#include "data/objectcode.h"
+#include "data/schema.h"
+
+#include <QFont>
+
 TFicheParamNiveauAgence::TFicheParamNiveauAgence(QWidget* owner)
-    : TForm(owner)
-{
+    : TForm(owner) {
+    setObjectName("FicheParamNiveauAgence");
+    QFont designFont(QStringLiteral("Tahoma"));
+    designFont.setPixelSize(11);
+    setFont(designFont);
+    SetClientSize(515, 489);
+
+    lblAgences = new QLabel(this);
+    lblAgences->setGeometry(24, 133, 467, 13);
+    QFont bold = lblAgences->font();
+    bold.setBold(true);
+    lblAgences->setFont(bold);
+
+    btnSupprimer = new QPushButton(QStringLiteral("Supprimer"), this);
+    btnSupprimer->setGeometry(24, 455, 467, 25);
+
+    gbAjouterAgence = new QGroupBox(QStringLiteral("Ajouter une agence"), this);
+    gbAjouterAgence->setGeometry(24, 54, 467, 73);
+
+    btnAjouter = new QPushButton(QStringLiteral("Ajouter"), gbAjouterAgence);
+    btnAjouter->setGeometry(384, 13, 75, 51);
+
+    lvNiveau =
+        toolkit::CreateListView(this, {{QStringLiteral("Agence"), 380}, {QStringLiteral("Code")}});
+    lvNiveau->setGeometry(24, 152, 467, 297);
+
+    cblAgences = new QComboBox(gbAjouterAgence);
+    cblAgences->setEditable(false);
+    cblAgences->setGeometry(22, 28, 345, 21);
+
+    cblNiveaux = new QComboBox(this);
+    cblNiveaux->setEditable(false);
+    cblNiveaux->setGeometry(24, 27, 467, 21);
+
+    lblNiveau = new QLabel(QStringLiteral("Niveau"), this);
+    lblNiveau->move(24, 8);
+    lblNiveau->adjustSize();
+
+    lblAgences->setObjectName("lblAgences");
+    btnSupprimer->setObjectName("btnSupprimer");
+    gbAjouterAgence->setObjectName("gbAjouterAgence");
+    btnAjouter->setObjectName("btnAjouter");
+    lvNiveau->setObjectName("lvNiveau");
+    cblAgences->setObjectName("cblAgences");
+    cblNiveaux->setObjectName("cblNiveaux");
+    lblNiveau->setObjectName("lblNiveau");
+
+    for (QPushButton* button : {btnSupprimer, btnAjouter}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+
+    toolkit::OnChange(cblNiveaux, this, &TFicheParamNiveauAgence::cblNiveauxChange);
+    toolkit::OnClick(btnAjouter, this, &TFicheParamNiveauAgence::btnAjouterClick);
+    toolkit::OnClick(btnSupprimer, this, &TFicheParamNiveauAgence::btnSupprimerClick);
+}
+
+TFicheParamNiveauAgence::~TFicheParamNiveauAgence() {
+    FormDestroy();
+}
+
+std::string TFicheParamNiveauAgence::ChosenLevel() {
+    return GetComboCode(cblNiveaux, cblNiveaux->currentIndex());
+}
+
+void TFicheParamNiveauAgence::FormActivate() {
+    const QString level = FromAnsi(LevelLabel);
+    setWindowTitle(QStringLiteral("Paramétrage des agences par ") + level);
+    lblNiveau->setText(level);
+    lblNiveau->adjustSize();
+    lblAgences->setText(QStringLiteral("Agences"));
+
+    LoadNiveaux();
+    LoadAgences();
+    LoadListeAgences();
+
+    gbAjouterAgence->update();
+    btnAjouter->update();
+    cblAgences->update();
+    cblNiveaux->update();
+}
+
+void TFicheParamNiveauAgence::LoadNiveaux() {
+    ClearComboCodes(cblNiveaux);
+    {
+        auto query = NewAdminQuery(Database, std::string("SELECT code, libelle FROM dim_niveau") +
+                                                 " ORDER BY libelle ASC");
+        query->Open();
+        while (!query->Eof()) {
+            const std::string code = query->FieldByName("code").AsAnsiString();
+            const std::string libelle = query->FieldByName("libelle").AsAnsiString();
+            AddComboCode(cblNiveaux, libelle, code);
+            query->Next();
+        }
+        query->Close();
+    }
+    // Setting the index from the program does not run cblNiveauxChange.
+    cblNiveaux->setCurrentIndex(cblNiveaux->count() > 0 ? 0 : -1);
+}
+
+void TFicheParamNiveauAgence::LoadAgences() {
+    ClearComboCodes(cblAgences);
+    if (cblNiveaux->currentIndex() < 0)
+        return;
+    {
+        auto query = NewAdminQuery(
+            Database, std::string("SELECT code, libelle FROM dim_agence") + " WHERE code not in( " +
+                          " SELECT distinct agence FROM niveau_agence "
+                          "WHERE niveau = " +
+                          QuotedStr(ChosenLevel()) + " )" + " ORDER BY libelle ASC");
+        query->Open();
+        while (!query->Eof()) {
+            const std::string code = query->FieldByName("code").AsAnsiString();
+            const std::string libelle = query->FieldByName("libelle").AsAnsiString();
+            AddComboCode(cblAgences, libelle, code);
+            query->Next();
+        }
+        query->Close();
+    }
+    cblAgences->setCurrentIndex(cblAgences->count() > 0 ? 0 : -1);
+}
+
+void TFicheParamNiveauAgence::LoadListeAgences() {
+    ClearListeAgences();
+    if (cblNiveaux->currentIndex() < 0)
+        return;
+    auto query = NewAdminQuery(
+        Database, std::string("SELECT a.code, a.libelle FROM dim_agence a, niveau_agence na") +
+                      " WHERE a.code = na.agence" + " AND na.niveau = " + QuotedStr(ChosenLevel()) +
+                      " ORDER BY a.libelle ASC");
+    query->Open();
+    while (!query->Eof()) {
+        const std::string code = query->FieldByName("code").AsAnsiString();
+        const std::string libelle = query->FieldByName("libelle").AsAnsiString();
+        toolkit::AddListRow(lvNiveau, {libelle, code});
+        SetRowCode(lvNiveau, lvNiveau->topLevelItemCount() - 1, code);
+        query->Next();
+    }
+    query->Close();
+}
+
+void TFicheParamNiveauAgence::ClearListeAgences() {
+    ClearListCodes(lvNiveau);
+}
+
+void TFicheParamNiveauAgence::cblNiveauxChange() {
+    LoadAgences();
+    LoadListeAgences();
+}
+
+void TFicheParamNiveauAgence::btnAjouterClick() {
+    if (cblNiveaux->currentIndex() < 0) {
+        toolkit::ShowMessage("Il faut sélectionner un " + LevelLabel);
+        return;
+    }
+    if (cblAgences->currentIndex() < 0) {
+        toolkit::ShowMessage("Il faut sélectionner une agence");
+        return;
+    }
+    const std::string agence = GetComboCode(cblAgences, cblAgences->currentIndex());
+    {
+        auto query =
+            NewAdminQuery(Database, std::string("INSERT INTO niveau_agence ( niveau , agence ) "
+                                                "values (") +
+                                        QuotedStr(ChosenLevel()) + "," + QuotedStr(agence) + " )");
+        query->ExecSQL();
+    }
+    LoadAgences();
+    LoadListeAgences();
+}
+
+void TFicheParamNiveauAgence::btnSupprimerClick() {
+    const int row = toolkit::ListItemIndex(lvNiveau);
+    if (row < 0) {
+        toolkit::ShowMessage("Vous devez sélectionner une ligne pour pouvoir la supprimer");
+        return;
+    }
+    const std::string agence = GetRowCode(lvNiveau, row);
+    {
+        // Only the link with the chosen level: the agency stays attached to
+        // its other levels.
+        auto query = NewAdminQuery(Database, std::string("DELETE FROM niveau_agence ") +
+                                                 " WHERE agence = " + QuotedStr(agence) +
+                                                 " AND niveau = " + QuotedStr(ChosenLevel()));
+        query->ExecSQL();
+    }
+    LoadAgences();
+    LoadListeAgences();
+}
+
+void TFicheParamNiveauAgence::FormDestroy() {
+    ClearComboCodes(cblNiveaux);
+    ClearComboCodes(cblAgences);
+    ClearListeAgences();
 }

@@ -1,7 +1,14 @@
-// Level-agency window (to be completed).
+// Level-agency window: attaches agencies to the chosen level and detaches
+// them.
 #pragma once
 
 #include "app/toolkit.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTreeWidget>
 
 #include <string>
 
@@ -11,10 +18,36 @@ class TFicheParamNiveauAgence : public TForm {
     Q_OBJECT
 public:
     explicit TFicheParamNiveauAgence(QWidget* owner);
+    ~TFicheParamNiveauAgence() override;
+
+    // The main window's database component; not owned.
     void SetDatabase(TABSDatabase* database) { Database = database; }
+    // The word that names a level in the captions and one message.
     void SetLevelLabel(const std::string& label) { LevelLabel = label; }
 
+    QLabel* lblAgences;
+    QPushButton* btnSupprimer;
+    QGroupBox* gbAjouterAgence;
+    QPushButton* btnAjouter;
+    QTreeWidget* lvNiveau;
+    QComboBox* cblAgences;
+    QComboBox* cblNiveaux;
+    QLabel* lblNiveau;
+
+    void FormActivate() override;
+    void cblNiveauxChange();
+    void btnAjouterClick();
+    void btnSupprimerClick();
+    void FormDestroy();
+
 private:
+    void LoadNiveaux();
+    void LoadAgences();
+    void LoadListeAgences();
+    void ClearListeAgences();
+    // The code of the chosen level; empty when none is chosen.
+    std::string ChosenLevel();
+
     TABSDatabase* Database = nullptr;
     std::string LevelLabel = "Niveau";
 };

@@ -1,0 +1,86 @@
+// Tests of the two administration windows, driven as a user would, with the
+// database's content read back after each action.
+#pragma once
+
+#include "testsupport.h"
+
+#include <QComboBox>
+#include <QObject>
+#include <QStringList>
+#include <QTreeWidget>
+
+#include <sqlite3.h>
+
+#include <string>
+
+class TestAdmin : public QObject {
+    Q_OBJECT
+private slots:
+    // Level management window.
+    void levelActivation();
+    void levelAddChecks();
+    void levelAdd();
+    void levelDelete();
+    void levelRefusedWrites();
+    // Level-agency window.
+    void agencyActivationAndLevelChange();
+    void agencyChecks();
+    void agencyAttachDetach();
+    void agencyLockedWrite();
+    // Main window buttons.
+    void mainWindowOpensWindows();
+};
+
+namespace admintest {
+
+inline QStringList ComboTexts(const QComboBox* list) {
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->itemText(i);
+    return texts;
+}
+
+// Each row of a list view as its texts joined by '|'.
+inline QStringList ListRows(const QTreeWidget* list) {
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QStringList texts;
+        for (int c = 0; c < list->columnCount(); ++c)
+            texts << list->topLevelItem(i)->text(c);
+        rows << texts.join('|');
+    }
+    return rows;
+}
+
+inline QStringList Strings(const std::vector<std::string>& values) {
+    QStringList list;
+    for (const auto& value : values)
+        list << QString::fromStdString(value);
+    return list;
+}
+
+inline QStringList Rows(const FixtureFile& fixture, const std::string& sql) {
+    return Strings(fixture.Rows(sql));
+}
+
+// Another program holding the file's write lock while it lives.
+class WriteLock {
+public:
+    explicit WriteLock(const std::string& path) {
+        if (sqlite3_open(path.c_str(), &db) == SQLITE_OK)
+            held = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+    bool Held() const { return held; }
+    ~WriteLock() {
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+    }
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+
+private:
+    sqlite3* db = nullptr;
+    bool held = false;
+};
+
+} // namespace admintest

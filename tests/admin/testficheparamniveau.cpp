@@ -1,0 +1,285 @@
+#include "testadmin.h"
+
+#include "admin/ficheparamniveau.h"
+#include "data/absdatabase.h"
+
+#include <QTest>
+
+using namespace admintest;
+using toolkit::MessageKind;
+
+namespace {
+
+// Five users; three levels with 1, 0 and 2 agency links; one level whose code
+// belongs to no user.
+const char* const kLevels = R"(
+INSERT INTO dim_utilisateur VALUES ('U1','Alice Martin'), ('U2','Bruno Petit'),
+    ('U3','Claire Dubois'), ('U4','Zoé Faure'), ('O''NEIL','Olivier O''Neil');
+INSERT INTO dim_agence VALUES ('A1','Lyon'), ('A2','Paris'), ('A3','Marseille');
+INSERT INTO dim_niveau VALUES ('U2','Secteur Nord'), ('U3','Secteur Est'),
+    ('U4','Secteur Sud'), ('X9','Orphelin');
+INSERT INTO niveau_agence VALUES ('U2','A1'), ('U4','A1'), ('U4','A2'), ('X9','A3');
+)";
+
+const QString kFillUsers = "SELECT code, libelle FROM dim_utilisateur WHERE code not in( SELECT "
+                           "distinct code FROM dim_niveau) ORDER BY libelle ASC";
+const QString kFillLevels = "SELECT u.libelle as utilisateur, n.code as code, n.libelle FROM "
+                            "dim_niveau n, dim_utilisateur u WHERE n.code = u.code ORDER BY "
+                            "u.libelle ASC";
+const QString kNoRow = "Vous devez sélectionner une ligne pour pouvoir la supprimer";
+
+// A shown level window over a fixture, with messages and statements recorded.
+struct LevelWindow {
+    explicit LevelWindow(const FixtureFile& fixture) {
+        database.DatabaseFileName = fixture.Path();
+        database.BusyTimeout = 100;
+        window.SetDatabase(&database);
+        window.SetLevelLabel("Chef de secteur");
+        window.show();
+    }
+    QStringList Statements() const { return Strings(statements.statements); }
+    void Click(QPushButton* button) {
+        messages.Clear();
+        statements.Clear();
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    void SelectRow(int row) { window.lvNiveau->setCurrentItem(window.lvNiveau->topLevelItem(row)); }
+
+    TABSDatabase database;
+    MessageRecorder messages;
+    TFicheParamNiveau window{nullptr};
+    StatementRecorder statements{&database};
+};
+
+} // namespace
+
+void TestAdmin::levelActivation() {
+    FixtureFile fixture(kLevels);
+    TABSDatabase database;
+    database.DatabaseFileName = fixture.Path();
+    StatementRecorder statements(&database);
+    TFicheParamNiveau w(nullptr);
+    w.SetDatabase(&database);
+    w.SetLevelLabel("Chef de secteur");
+    QCOMPARE(w.windowTitle(), QString("Gestion des niveaux"));
+    w.show();
+
+    QCOMPARE(w.windowTitle(), QString("Paramétrage : Chef de secteur"));
+    QCOMPARE(w.lblNiveau->text(), QString("Chef de secteur"));
+    QVERIFY(w.lblNiveau->font().bold());
+    QCOMPARE(w.gbAjouterNiveau->title(), QString("Ajouter un Chef de secteur"));
+    QCOMPARE(w.lblNiveauLibelle->text(), QString("Chef de secteur Libellé"));
+    QCOMPARE(w.btnAjouter->text(), QString("Ajouter"));
+    QCOMPARE(w.btnSupprimer->text(), QString("Supprimer"));
+    QStringList headers;
+    for (int c = 0; c < w.lvNiveau->columnCount(); ++c)
+        headers << w.lvNiveau->headerItem()->text(c) + ":" +
+                       QString::number(w.lvNiveau->columnWidth(c));
+    QCOMPARE(headers, QStringList({"Utilisateur:200", "Code:50", "Chef de secteur:200"}));
+
+    QCOMPARE(w.size(), QSize(515, 489));
+    QCOMPARE(w.gbAjouterNiveau->geometry(), QRect(24, 8, 467, 105));
+    QCOMPARE(w.cblUtilisateurs->parentWidget(), w.gbAjouterNiveau);
+    QCOMPARE(w.cblUtilisateurs->geometry(), QRect(16, 31, 345, 21));
+    QCOMPARE(w.btnAjouter->geometry(), QRect(373, 31, 75, 66));
+    QCOMPARE(w.lblNiveauLibelle->pos(), QPoint(16, 58));
+    QCOMPARE(w.edtNiveau->parentWidget(), static_cast<QWidget*>(&w));
+    QCOMPARE(w.edtNiveau->geometry(), QRect(40, 85, 345, 21));
+    QCOMPARE(w.lblNiveau->geometry(), QRect(24, 133, 467, 13));
+    QCOMPARE(w.lvNiveau->geometry(), QRect(24, 152, 467, 297));
+    QCOMPARE(w.btnSupprimer->geometry(), QRect(24, 455, 467, 25));
+
+    // Users without a level, by label; levels by user label, the orphan left out.
+    QCOMPARE(ComboTexts(w.cblUtilisateurs), QStringList({"Alice Martin", "Olivier O'Neil"}));
+    QCOMPARE(w.cblUtilisateurs->currentIndex(), 0);
+    QCOMPARE(ListRows(w.lvNiveau),
+             QStringList({"Bruno Petit|U2|Secteur Nord", "Claire Dubois|U3|Secteur Est",
+                          "Zoé Faure|U4|Secteur Sud"}));
+    QCOMPARE(Strings(statements.statements), QStringList({kFillUsers, kFillLevels}));
+}
+
+void TestAdmin::levelAddChecks() {
+    FixtureFile fixture(kLevels);
+    LevelWindow lw(fixture);
+    auto& w = lw.window;
+    const QStringList before = Rows(fixture, "SELECT * FROM dim_niveau ORDER BY code");
+
+    // Empty label: refused; closing the box activates the window again, which
+    // reads both lists anew.
+    lw.Click(w.btnAjouter);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Information)),
+             QStringList({"Le libellé du niveau doit être renseigné"}));
+    QCOMPARE(lw.Statements(), QStringList({kFillUsers, kFillLevels}));
+
+    w.edtNiveau->setText("Secteur Ouest");
+    w.cblUtilisateurs->setCurrentIndex(-1);
+    lw.Click(w.btnAjouter);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Information)),
+             QStringList({"Il faut sélectionner un utilisateur"}));
+    QCOMPARE(w.cblUtilisateurs->currentIndex(), 0); // reloaded by the activation
+
+    // Every user has a level: the label is still checked first.
+    fixture.Exec("INSERT INTO dim_niveau VALUES ('U1','A'), ('O''NEIL','B')");
+    w.FormActivate();
+    QCOMPARE(w.cblUtilisateurs->count(), 0);
+    QCOMPARE(w.cblUtilisateurs->currentIndex(), -1);
+    w.edtNiveau->clear();
+    lw.Click(w.btnAjouter);
+    w.edtNiveau->setText("Secteur Ouest");
+    QTest::mouseClick(w.btnAjouter, Qt::LeftButton);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Information)),
+             QStringList({"Le libellé du niveau doit être renseigné",
+                          "Il faut sélectionner un utilisateur"}));
+    QCOMPARE(lw.messages.messages.size(), std::size_t(2));
+    QCOMPARE(Rows(fixture, "SELECT * FROM dim_niveau WHERE code NOT IN ('U1','O''NEIL') "
+                           "ORDER BY code"),
+             before);
+}
+
+void TestAdmin::levelAdd() {
+    FixtureFile fixture(kLevels);
+    LevelWindow lw(fixture);
+    auto& w = lw.window;
+
+    // A label of blanks is stored as typed, for the first user by label.
+    w.edtNiveau->setText("   ");
+    lw.Click(w.btnAjouter);
+    QVERIFY(lw.messages.messages.empty());
+    QCOMPARE(lw.Statements(),
+             QStringList({"INSERT INTO dim_niveau ( code , libelle ) values ('U1','   ' )",
+                          kFillUsers, kFillLevels}));
+    QCOMPARE(Rows(fixture, "SELECT libelle FROM dim_niveau WHERE code = 'U1'"),
+             QStringList({"   "}));
+    QCOMPARE(ComboTexts(w.cblUtilisateurs), QStringList({"Olivier O'Neil"}));
+    QCOMPARE(w.cblUtilisateurs->currentIndex(), 0);
+    QCOMPARE(ListRows(w.lvNiveau).value(0), QString("Alice Martin|U1|   "));
+    QCOMPARE(w.edtNiveau->text(), QString("   "));
+
+    // Apostrophes in the code and the label are stored and matched exactly.
+    w.edtNiveau->setText("Chef d'agence Sud-Est");
+    lw.Click(w.btnAjouter);
+    QVERIFY(lw.messages.messages.empty());
+    QCOMPARE(lw.Statements().value(0), QString("INSERT INTO dim_niveau ( code , libelle ) values "
+                                               "('O''NEIL','Chef d''agence Sud-Est' )"));
+    QCOMPARE(Rows(fixture, "SELECT code, libelle FROM dim_niveau WHERE code LIKE 'O%'"),
+             QStringList({"O'NEIL|Chef d'agence Sud-Est"}));
+    QCOMPARE(
+        ListRows(w.lvNiveau),
+        QStringList({"Alice Martin|U1|   ", "Bruno Petit|U2|Secteur Nord",
+                     "Claire Dubois|U3|Secteur Est", "Olivier O'Neil|O'NEIL|Chef d'agence Sud-Est",
+                     "Zoé Faure|U4|Secteur Sud"}));
+    QCOMPARE(w.cblUtilisateurs->count(), 0);
+
+    lw.SelectRow(3);
+    lw.Click(w.btnSupprimer);
+    QVERIFY(lw.messages.messages.empty());
+    QVERIFY(lw.Statements().contains("SELECT agence FROM niveau_agence WHERE niveau = 'O''NEIL'"));
+    QVERIFY(lw.Statements().contains("DELETE FROM dim_niveau  WHERE code = 'O''NEIL'"));
+    QVERIFY(Rows(fixture, "SELECT code FROM dim_niveau WHERE code LIKE 'O%'").isEmpty());
+    QCOMPARE(ComboTexts(w.cblUtilisateurs), QStringList({"Olivier O'Neil"}));
+}
+
+void TestAdmin::levelDelete() {
+    FixtureFile fixture(kLevels);
+    LevelWindow lw(fixture);
+    auto& w = lw.window;
+    const auto levels = [&] { return Rows(fixture, "SELECT code FROM dim_niveau ORDER BY code"); };
+    const auto links = [&] {
+        return Rows(fixture, "SELECT niveau || '-' || agence FROM niveau_agence ORDER BY 1");
+    };
+
+    lw.Click(w.btnSupprimer);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Information)), QStringList({kNoRow}));
+    QCOMPARE(levels(), QStringList({"U2", "U3", "U4", "X9"}));
+
+    // No links: deleted at once, without a question; the user comes back.
+    lw.SelectRow(1);
+    lw.Click(w.btnSupprimer);
+    QVERIFY(lw.messages.messages.empty());
+    QCOMPARE(lw.Statements(), QStringList({"SELECT agence FROM niveau_agence WHERE niveau = 'U3'",
+                                           "BEGIN", "DELETE FROM dim_niveau  WHERE code = 'U3'",
+                                           "COMMIT", kFillUsers, kFillLevels}));
+    QCOMPARE(levels(), QStringList({"U2", "U4", "X9"}));
+    QCOMPARE(ComboTexts(w.cblUtilisateurs),
+             QStringList({"Alice Martin", "Claire Dubois", "Olivier O'Neil"}));
+
+    // One link, answered No: nothing deleted, both lists rebuilt.
+    lw.SelectRow(0);
+    lw.messages.AnswerNext(false);
+    lw.Click(w.btnSupprimer);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Confirmation)),
+             QStringList({"1 agence est associée à ce niveau, confirmer la suppression ?"}));
+    QCOMPARE(lw.Statements(), QStringList({"SELECT agence FROM niveau_agence WHERE niveau = 'U2'",
+                                           kFillUsers, kFillLevels, kFillUsers, kFillLevels}));
+    QCOMPARE(levels(), QStringList({"U2", "U4", "X9"}));
+    QCOMPARE(links(), QStringList({"U2-A1", "U4-A1", "U4-A2", "X9-A3"}));
+
+    // Answered Yes: the links go with the level, in one transaction.
+    lw.SelectRow(0);
+    lw.messages.AnswerNext(true);
+    lw.Click(w.btnSupprimer);
+    QCOMPARE(lw.messages.messages.size(), std::size_t(1));
+    QCOMPARE(lw.Statements(),
+             QStringList({"SELECT agence FROM niveau_agence WHERE niveau = 'U2'", kFillUsers,
+                          kFillLevels, "BEGIN", "DELETE FROM niveau_agence  WHERE niveau = 'U2'",
+                          "DELETE FROM dim_niveau  WHERE code = 'U2'", "COMMIT", kFillUsers,
+                          kFillLevels}));
+    QCOMPARE(levels(), QStringList({"U4", "X9"}));
+    QCOMPARE(links(), QStringList({"U4-A1", "U4-A2", "X9-A3"}));
+    QVERIFY(ComboTexts(w.cblUtilisateurs).contains("Bruno Petit"));
+
+    // Two links.
+    lw.SelectRow(0);
+    lw.messages.AnswerNext(true);
+    lw.Click(w.btnSupprimer);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Confirmation)),
+             QStringList({"2 agences sont associées à ce niveau, confirmer la suppression ?"}));
+    QCOMPARE(levels(), QStringList({"X9"}));
+    QCOMPARE(links(), QStringList({"X9-A3"}));
+    QCOMPARE(w.lvNiveau->topLevelItemCount(), 0);
+
+    lw.Click(w.btnSupprimer);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Information)), QStringList({kNoRow}));
+}
+
+void TestAdmin::levelRefusedWrites() {
+    FixtureFile fixture(kLevels);
+    LevelWindow lw(fixture);
+    auto& w = lw.window;
+
+    // Another program gives Alice a level after the list was read.
+    fixture.Exec("INSERT INTO dim_niveau VALUES ('U1','Externe')");
+    w.edtNiveau->setText("Secteur Ouest");
+    lw.Click(w.btnAjouter);
+    const QStringList errors = Strings(lw.messages.Texts(MessageKind::Error));
+    QCOMPARE(errors.size(), 1);
+    QVERIFY2(errors[0].contains("UNIQUE"), qPrintable(errors[0]));
+    // An error box does not activate the window again.
+    QCOMPARE(lw.Statements().size(), 1);
+    QCOMPARE(Rows(fixture, "SELECT libelle FROM dim_niveau WHERE code = 'U1'"),
+             QStringList({"Externe"}));
+    QVERIFY(lw.database.findChildren<TABSQuery*>().isEmpty());
+
+    // The window goes on working.
+    w.cblUtilisateurs->setCurrentIndex(1);
+    lw.Click(w.btnAjouter);
+    QVERIFY(lw.messages.messages.empty());
+    QCOMPARE(Rows(fixture, "SELECT libelle FROM dim_niveau WHERE code = 'O''NEIL'"),
+             QStringList({"Secteur Ouest"}));
+
+    // The level's delete fails after its links' delete: both stay.
+    fixture.Exec("CREATE TRIGGER keep_levels BEFORE DELETE ON dim_niveau "
+                 "BEGIN SELECT RAISE(ABORT, 'suppression refusée'); END");
+    const int bruno = ListRows(w.lvNiveau).indexOf("Bruno Petit|U2|Secteur Nord");
+    QVERIFY(bruno >= 0);
+    lw.SelectRow(bruno);
+    lw.messages.AnswerNext(true);
+    lw.Click(w.btnSupprimer);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Error)), QStringList({"suppression refusée"}));
+    QVERIFY(lw.Statements().contains("DELETE FROM niveau_agence  WHERE niveau = 'U2'"));
+    QCOMPARE(Rows(fixture, "SELECT agence FROM niveau_agence WHERE niveau = 'U2'"),
+             QStringList({"A1"}));
+    QCOMPARE(Rows(fixture, "SELECT libelle FROM dim_niveau WHERE code = 'U2'"),
+             QStringList({"Secteur Nord"}));
+    QVERIFY(lw.database.findChildren<TABSQuery*>().isEmpty());
+}

@@ -1,0 +1,248 @@
+#include "testadmin.h"
+
+#include "admin/ficheparamniveau.h"
+#include "admin/ficheparamniveauagence.h"
+#include "app/ficheprincipale.h"
+#include "data/absdatabase.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace admintest;
+using toolkit::MessageKind;
+
+namespace {
+
+// Two levels (Alpes first by label); Lyon is linked to both.
+const char* const kLinks = R"(
+INSERT INTO dim_utilisateur VALUES ('U2','Bruno Petit'), ('U4','Zoé Faure');
+INSERT INTO dim_niveau VALUES ('U2','Secteur Nord'), ('U4','Secteur Alpes');
+INSERT INTO dim_agence VALUES ('A1','Lyon'), ('A2','Paris'), ('A3','Marseille'),
+    ('A''4','Villeneuve-d''Ascq');
+INSERT INTO niveau_agence VALUES ('U4','A1'), ('U2','A1'), ('U4','A2');
+)";
+
+const QString kFillLevels = "SELECT code, libelle FROM dim_niveau ORDER BY libelle ASC";
+
+QString FillAgencies(const QString& level) {
+    return "SELECT code, libelle FROM dim_agence WHERE code not in(  SELECT distinct agence FROM "
+           "niveau_agence WHERE niveau = '" +
+           level + "' ) ORDER BY libelle ASC";
+}
+
+QString FillLinks(const QString& level) {
+    return "SELECT a.code, a.libelle FROM dim_agence a, niveau_agence na WHERE a.code = "
+           "na.agence AND na.niveau = '" +
+           level + "' ORDER BY a.libelle ASC";
+}
+
+struct AgencyWindow {
+    explicit AgencyWindow(const FixtureFile& fixture) {
+        database.DatabaseFileName = fixture.Path();
+        database.BusyTimeout = 100;
+        window->SetDatabase(&database);
+        window->SetLevelLabel("Chef de secteur");
+        window->show();
+    }
+    QStringList Statements() const { return Strings(statements.statements); }
+    void Click(QPushButton* button) {
+        messages.Clear();
+        statements.Clear();
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    void PickLevel(int index) {
+        statements.Clear();
+        window->cblNiveaux->setCurrentIndex(index);
+        emit window->cblNiveaux->activated(index);
+    }
+
+    TABSDatabase database;
+    MessageRecorder messages;
+    std::unique_ptr<TFicheParamNiveauAgence> window =
+        std::make_unique<TFicheParamNiveauAgence>(nullptr);
+    StatementRecorder statements{&database};
+};
+
+QStringList Links(const FixtureFile& fixture) {
+    return Rows(fixture, "SELECT niveau || '-' || agence FROM niveau_agence ORDER BY 1");
+}
+
+} // namespace
+
+void TestAdmin::agencyActivationAndLevelChange() {
+    FixtureFile fixture(kLinks);
+    AgencyWindow aw(fixture);
+    auto& w = *aw.window;
+
+    QCOMPARE(w.windowTitle(), QString("Paramétrage des agences par Chef de secteur"));
+    QCOMPARE(w.lblNiveau->text(), QString("Chef de secteur"));
+    QCOMPARE(w.lblAgences->text(), QString("Agences"));
+    QVERIFY(w.lblAgences->font().bold());
+    QCOMPARE(w.gbAjouterAgence->title(), QString("Ajouter une agence"));
+    QCOMPARE(w.lvNiveau->headerItem()->text(0) + "|" + w.lvNiveau->headerItem()->text(1),
+             QString("Agence|Code"));
+    QCOMPARE(w.lvNiveau->columnWidth(0), 380);
+    QCOMPARE(w.size(), QSize(515, 489));
+    QCOMPARE(w.lblNiveau->pos(), QPoint(24, 8));
+    QCOMPARE(w.cblNiveaux->geometry(), QRect(24, 27, 467, 21));
+    QCOMPARE(w.gbAjouterAgence->geometry(), QRect(24, 54, 467, 73));
+    QCOMPARE(w.cblAgences->parentWidget(), w.gbAjouterAgence);
+    QCOMPARE(w.cblAgences->geometry(), QRect(22, 28, 345, 21));
+    QCOMPARE(w.btnAjouter->geometry(), QRect(384, 13, 75, 51));
+    QCOMPARE(w.lblAgences->geometry(), QRect(24, 133, 467, 13));
+    QCOMPARE(w.lvNiveau->geometry(), QRect(24, 152, 467, 297));
+    QCOMPARE(w.btnSupprimer->geometry(), QRect(24, 455, 467, 25));
+
+    // The first level by label is chosen; an agency linked to another level
+    // is still offered.
+    QCOMPARE(ComboTexts(w.cblNiveaux), QStringList({"Secteur Alpes", "Secteur Nord"}));
+    QCOMPARE(w.cblNiveaux->currentIndex(), 0);
+    QCOMPARE(ComboTexts(w.cblAgences), QStringList({"Marseille", "Villeneuve-d'Ascq"}));
+    QCOMPARE(w.cblAgences->currentIndex(), 0);
+    QCOMPARE(ListRows(w.lvNiveau), QStringList({"Lyon|A1", "Paris|A2"}));
+    QCOMPARE(aw.Statements(), QStringList({kFillLevels, FillAgencies("U4"), FillLinks("U4")}));
+
+    aw.PickLevel(1);
+    QCOMPARE(aw.Statements(), QStringList({FillAgencies("U2"), FillLinks("U2")}));
+    QCOMPARE(ComboTexts(w.cblAgences), QStringList({"Marseille", "Paris", "Villeneuve-d'Ascq"}));
+    QCOMPARE(w.cblAgences->currentIndex(), 0);
+    QCOMPARE(ListRows(w.lvNiveau), QStringList({"Lyon|A1"}));
+}
+
+void TestAdmin::agencyChecks() {
+    FixtureFile fixture(kLinks);
+    AgencyWindow aw(fixture);
+    auto& w = *aw.window;
+
+    // Every agency attached to the chosen level.
+    fixture.Exec("INSERT INTO niveau_agence VALUES ('U4','A3'), ('U4','A''4')");
+    w.FormActivate();
+    QCOMPARE(w.cblAgences->count(), 0);
+    aw.Click(w.btnAjouter);
+    QCOMPARE(Strings(aw.messages.Texts(MessageKind::Information)),
+             QStringList({"Il faut sélectionner une agence"}));
+
+    // No level at all: the level is checked first.
+    fixture.Exec("DELETE FROM dim_niveau");
+    w.FormActivate();
+    QCOMPARE(w.cblNiveaux->currentIndex(), -1);
+    QCOMPARE(w.lvNiveau->topLevelItemCount(), 0);
+    aw.Click(w.btnAjouter);
+    QCOMPARE(Strings(aw.messages.Texts(MessageKind::Information)),
+             QStringList({"Il faut sélectionner un Chef de secteur"}));
+    aw.Click(w.btnSupprimer);
+    QCOMPARE(Strings(aw.messages.Texts(MessageKind::Information)),
+             QStringList({"Vous devez sélectionner une ligne pour pouvoir la supprimer"}));
+    QCOMPARE(Links(fixture).size(), 5);
+}
+
+void TestAdmin::agencyAttachDetach() {
+    FixtureFile fixture(kLinks);
+    AgencyWindow aw(fixture);
+    auto* w = aw.window.get();
+
+    aw.PickLevel(1); // Secteur Nord
+    w->cblAgences->setCurrentIndex(2);
+    aw.Click(w->btnAjouter);
+    QVERIFY(aw.messages.messages.empty());
+    QCOMPARE(aw.Statements(),
+             QStringList({"INSERT INTO niveau_agence ( niveau , agence ) values ('U2','A''4' )",
+                          FillAgencies("U2"), FillLinks("U2")}));
+    QCOMPARE(Links(fixture), QStringList({"U2-A'4", "U2-A1", "U4-A1", "U4-A2"}));
+    QCOMPARE(w->cblNiveaux->currentText(), QString("Secteur Nord"));
+    QCOMPARE(ComboTexts(w->cblAgences), QStringList({"Marseille", "Paris"}));
+    QCOMPARE(w->cblAgences->currentIndex(), 0);
+    QCOMPARE(ListRows(w->lvNiveau), QStringList({"Lyon|A1", "Villeneuve-d'Ascq|A'4"}));
+
+    aw.Click(w->btnSupprimer);
+    QCOMPARE(Strings(aw.messages.Texts(MessageKind::Information)),
+             QStringList({"Vous devez sélectionner une ligne pour pouvoir la supprimer"}));
+    aw.PickLevel(1); // the message's activation chose the first level again
+
+    // Lyon is detached from Nord only: its link with Alpes stays.
+    w->lvNiveau->setCurrentItem(w->lvNiveau->topLevelItem(0));
+    aw.Click(w->btnSupprimer);
+    QVERIFY(aw.messages.messages.empty());
+    QCOMPARE(aw.Statements().value(0),
+             QString("DELETE FROM niveau_agence  WHERE agence = 'A1' AND niveau = 'U2'"));
+    QCOMPARE(Links(fixture), QStringList({"U2-A'4", "U4-A1", "U4-A2"}));
+    QCOMPARE(w->cblNiveaux->currentText(), QString("Secteur Nord"));
+    QCOMPARE(ComboTexts(w->cblAgences), QStringList({"Lyon", "Marseille", "Paris"}));
+    QCOMPARE(ListRows(w->lvNiveau), QStringList({"Villeneuve-d'Ascq|A'4"}));
+
+    w->lvNiveau->setCurrentItem(w->lvNiveau->topLevelItem(0));
+    aw.Click(w->btnSupprimer);
+    QCOMPARE(aw.Statements().value(0),
+             QString("DELETE FROM niveau_agence  WHERE agence = 'A''4' AND niveau = 'U2'"));
+    QCOMPARE(Links(fixture), QStringList({"U4-A1", "U4-A2"}));
+
+    // A new opening chooses the first level by label again.
+    aw.window.reset();
+    aw.window = std::make_unique<TFicheParamNiveauAgence>(nullptr);
+    aw.window->SetDatabase(&aw.database);
+    aw.window->show();
+    QCOMPARE(aw.window->cblNiveaux->currentIndex(), 0);
+    QCOMPARE(aw.window->cblNiveaux->currentText(), QString("Secteur Alpes"));
+    QCOMPARE(ListRows(aw.window->lvNiveau), QStringList({"Lyon|A1", "Paris|A2"}));
+}
+
+void TestAdmin::agencyLockedWrite() {
+    FixtureFile fixture(kLinks);
+    AgencyWindow aw(fixture);
+    auto& w = *aw.window;
+    {
+        WriteLock lock(fixture.Path());
+        QVERIFY(lock.Held());
+        aw.Click(w.btnAjouter);
+        const QStringList errors = Strings(aw.messages.Texts(MessageKind::Error));
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].contains("locked"), qPrintable(errors[0]));
+        QVERIFY(aw.database.findChildren<TABSQuery*>().isEmpty());
+    }
+    QCOMPARE(Links(fixture), QStringList({"U2-A1", "U4-A1", "U4-A2"}));
+
+    // Once the other program lets go, the same click goes through.
+    aw.Click(w.btnAjouter);
+    QVERIFY(aw.messages.messages.empty());
+    QCOMPARE(Links(fixture), QStringList({"U2-A1", "U4-A1", "U4-A2", "U4-A3"}));
+}
+
+void TestAdmin::mainWindowOpensWindows() {
+    FixtureFile fixture(kLinks);
+    MessageRecorder messages;
+    TFichePrincipale main;
+    main.SetDatabasePath(fixture.Path());
+    main.SetAdmin(true);
+    main.show();
+
+    QStringList seen;
+    const auto inspect = [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* level = qobject_cast<TFicheParamNiveau*>(modal))
+            seen << "niveau" << level->windowTitle() << level->gbAjouterNiveau->title()
+                 << level->lblNiveauLibelle->text()
+                 << QString::number(level->lvNiveau->topLevelItemCount());
+        if (auto* agency = qobject_cast<TFicheParamNiveauAgence*>(modal))
+            seen << "agence" << agency->windowTitle() << agency->lblNiveau->text()
+                 << agency->cblNiveaux->currentText();
+        if (modal && modal != &main)
+            modal->close();
+    };
+    QTimer::singleShot(0, inspect);
+    QTest::mouseClick(main.btnParamNiveau, Qt::LeftButton);
+    QTimer::singleShot(0, inspect);
+    QTest::mouseClick(main.btnParamNiveauAgence, Qt::LeftButton);
+
+    QCOMPARE(seen, QStringList({"niveau", "Paramétrage : Chef de secteur",
+                                "Ajouter un Chef de secteur", "Chef de secteur Libellé", "2",
+                                "agence", "Paramétrage des agences par Chef de secteur",
+                                "Chef de secteur", "Secteur Alpes"}));
+    QVERIFY(messages.messages.empty());
+    // Each window is destroyed when it closes.
+    QVERIFY(main.findChildren<TForm*>().isEmpty());
+}
+
+QTEST_MAIN(TestAdmin)
