@@ -1,6 +1,5 @@
 #include "admin/ficheparamniveau.h"
 
-#include "admin/adminquery.h"
 #include "data/absdatabase.h"
 #include "data/ansistring.h"
 #include "data/objectcode.h"
@@ -91,11 +90,10 @@ void TFicheParamNiveau::FormActivate() {
 void TFicheParamNiveau::LoadUtilisateurs() {
     ClearComboCodes(cblUtilisateurs);
     {
-        auto query =
-            NewAdminQuery(Database, std::string("SELECT code, libelle FROM dim_utilisateur") +
-                                        " WHERE code not in( SELECT distinct code FROM "
-                                        "dim_niveau)" +
-                                        " ORDER BY libelle ASC");
+        auto query = NewQuery(Database, std::string("SELECT code, libelle FROM dim_utilisateur") +
+                                            " WHERE code not in( SELECT distinct code FROM "
+                                            "dim_niveau)" +
+                                            " ORDER BY libelle ASC");
         query->Open();
         while (!query->Eof()) {
             const std::string code = query->FieldByName("code").AsAnsiString();
@@ -110,7 +108,7 @@ void TFicheParamNiveau::LoadUtilisateurs() {
 
 void TFicheParamNiveau::LoadListeNiveaux() {
     ClearListeNiveaux();
-    auto query = NewAdminQuery(
+    auto query = NewQuery(
         Database, std::string("SELECT u.libelle as utilisateur, n.code as code, n.libelle FROM "
                               "dim_niveau n, dim_utilisateur u") +
                       " WHERE n.code = u.code" + " ORDER BY u.libelle ASC");
@@ -142,9 +140,9 @@ void TFicheParamNiveau::btnAjouterClick() {
     const std::string code = GetComboCode(cblUtilisateurs, cblUtilisateurs->currentIndex());
     const std::string libelle = ToAnsi(edtNiveau->text());
     {
-        auto query = NewAdminQuery(Database, std::string("INSERT INTO dim_niveau ( code , libelle "
-                                                         ") values (") +
-                                                 QuotedStr(code) + "," + QuotedStr(libelle) + " )");
+        auto query = NewQuery(Database, std::string("INSERT INTO dim_niveau ( code , libelle "
+                                                    ") values (") +
+                                            QuotedStr(code) + "," + QuotedStr(libelle) + " )");
         query->ExecSQL();
     }
     LoadUtilisateurs();
@@ -159,8 +157,8 @@ void TFicheParamNiveau::btnSupprimerClick() {
     }
     const std::string code = GetRowCode(lvNiveau, row);
     {
-        auto query = NewAdminQuery(Database, std::string("SELECT agence FROM niveau_agence") +
-                                                 " WHERE niveau = " + QuotedStr(code));
+        auto query = NewQuery(Database, std::string("SELECT agence FROM niveau_agence") +
+                                            " WHERE niveau = " + QuotedStr(code));
         query->Open();
         const int links = query->RecordCount();
         bool confirmed = true;

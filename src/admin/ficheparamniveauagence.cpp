@@ -1,6 +1,5 @@
 #include "admin/ficheparamniveauagence.h"
 
-#include "admin/adminquery.h"
 #include "data/absdatabase.h"
 #include "data/ansistring.h"
 #include "data/objectcode.h"
@@ -94,8 +93,8 @@ void TFicheParamNiveauAgence::FormActivate() {
 void TFicheParamNiveauAgence::LoadNiveaux() {
     ClearComboCodes(cblNiveaux);
     {
-        auto query = NewAdminQuery(Database, std::string("SELECT code, libelle FROM dim_niveau") +
-                                                 " ORDER BY libelle ASC");
+        auto query = NewQuery(Database, std::string("SELECT code, libelle FROM dim_niveau") +
+                                            " ORDER BY libelle ASC");
         query->Open();
         while (!query->Eof()) {
             const std::string code = query->FieldByName("code").AsAnsiString();
@@ -114,7 +113,7 @@ void TFicheParamNiveauAgence::LoadAgences() {
     if (cblNiveaux->currentIndex() < 0)
         return;
     {
-        auto query = NewAdminQuery(
+        auto query = NewQuery(
             Database, std::string("SELECT code, libelle FROM dim_agence") + " WHERE code not in( " +
                           " SELECT distinct agence FROM niveau_agence "
                           "WHERE niveau = " +
@@ -135,7 +134,7 @@ void TFicheParamNiveauAgence::LoadListeAgences() {
     ClearListeAgences();
     if (cblNiveaux->currentIndex() < 0)
         return;
-    auto query = NewAdminQuery(
+    auto query = NewQuery(
         Database, std::string("SELECT a.code, a.libelle FROM dim_agence a, niveau_agence na") +
                       " WHERE a.code = na.agence" + " AND na.niveau = " + QuotedStr(ChosenLevel()) +
                       " ORDER BY a.libelle ASC");
@@ -171,9 +170,9 @@ void TFicheParamNiveauAgence::btnAjouterClick() {
     const std::string agence = GetComboCode(cblAgences, cblAgences->currentIndex());
     {
         auto query =
-            NewAdminQuery(Database, std::string("INSERT INTO niveau_agence ( niveau , agence ) "
-                                                "values (") +
-                                        QuotedStr(ChosenLevel()) + "," + QuotedStr(agence) + " )");
+            NewQuery(Database, std::string("INSERT INTO niveau_agence ( niveau , agence ) "
+                                           "values (") +
+                                   QuotedStr(ChosenLevel()) + "," + QuotedStr(agence) + " )");
         query->ExecSQL();
     }
     LoadAgences();
@@ -190,9 +189,9 @@ void TFicheParamNiveauAgence::btnSupprimerClick() {
     {
         // Only the link with the chosen level: the agency stays attached to
         // its other levels.
-        auto query = NewAdminQuery(Database, std::string("DELETE FROM niveau_agence ") +
-                                                 " WHERE agence = " + QuotedStr(agence) +
-                                                 " AND niveau = " + QuotedStr(ChosenLevel()));
+        auto query = NewQuery(Database, std::string("DELETE FROM niveau_agence ") +
+                                            " WHERE agence = " + QuotedStr(agence) +
+                                            " AND niveau = " + QuotedStr(ChosenLevel()));
         query->ExecSQL();
     }
     LoadAgences();
