@@ -69,8 +69,6 @@ void TestAdmin::levelActivation() {
     QVERIFY(w.lblNiveau->font().bold());
     QCOMPARE(w.gbAjouterNiveau->title(), QString("Ajouter un Chef de secteur"));
     QCOMPARE(w.lblNiveauLibelle->text(), QString("Chef de secteur Libellé"));
-    QCOMPARE(w.btnAjouter->text(), QString("Ajouter"));
-    QCOMPARE(w.btnSupprimer->text(), QString("Supprimer"));
     QStringList headers;
     for (int c = 0; c < w.lvNiveau->columnCount(); ++c)
         headers << w.lvNiveau->headerItem()->text(c) + ":" +
@@ -78,16 +76,13 @@ void TestAdmin::levelActivation() {
     QCOMPARE(headers, QStringList({"Utilisateur:200", "Code:50", "Chef de secteur:200"}));
 
     QCOMPARE(w.size(), QSize(515, 489));
-    QCOMPARE(w.gbAjouterNiveau->geometry(), QRect(24, 8, 467, 105));
-    QCOMPARE(w.cblUtilisateurs->parentWidget(), w.gbAjouterNiveau);
-    QCOMPARE(w.cblUtilisateurs->geometry(), QRect(16, 31, 345, 21));
-    QCOMPARE(w.btnAjouter->geometry(), QRect(373, 31, 75, 66));
-    QCOMPARE(w.lblNiveauLibelle->pos(), QPoint(16, 58));
+    // The edit box belongs to the window and lies over the group box.
     QCOMPARE(w.edtNiveau->parentWidget(), static_cast<QWidget*>(&w));
+    const QPoint middle = w.edtNiveau->geometry().center();
+    QVERIFY(w.gbAjouterNiveau->geometry().contains(middle));
+    QWidget* shown = w.childAt(middle);
+    QVERIFY(shown == w.edtNiveau || w.edtNiveau->isAncestorOf(shown));
     QCOMPARE(w.edtNiveau->geometry(), QRect(40, 85, 345, 21));
-    QCOMPARE(w.lblNiveau->geometry(), QRect(24, 133, 467, 13));
-    QCOMPARE(w.lvNiveau->geometry(), QRect(24, 152, 467, 297));
-    QCOMPARE(w.btnSupprimer->geometry(), QRect(24, 455, 467, 25));
 
     // Users without a level, by label; levels by user label, the orphan left out.
     QCOMPARE(ComboTexts(w.cblUtilisateurs), QStringList({"Alice Martin", "Olivier O'Neil"}));

@@ -86,15 +86,6 @@ void TestAdmin::agencyActivationAndLevelChange() {
              QString("Agence|Code"));
     QCOMPARE(w.lvNiveau->columnWidth(0), 380);
     QCOMPARE(w.size(), QSize(515, 489));
-    QCOMPARE(w.lblNiveau->pos(), QPoint(24, 8));
-    QCOMPARE(w.cblNiveaux->geometry(), QRect(24, 27, 467, 21));
-    QCOMPARE(w.gbAjouterAgence->geometry(), QRect(24, 54, 467, 73));
-    QCOMPARE(w.cblAgences->parentWidget(), w.gbAjouterAgence);
-    QCOMPARE(w.cblAgences->geometry(), QRect(22, 28, 345, 21));
-    QCOMPARE(w.btnAjouter->geometry(), QRect(384, 13, 75, 51));
-    QCOMPARE(w.lblAgences->geometry(), QRect(24, 133, 467, 13));
-    QCOMPARE(w.lvNiveau->geometry(), QRect(24, 152, 467, 297));
-    QCOMPARE(w.btnSupprimer->geometry(), QRect(24, 455, 467, 25));
 
     // The first level by label is chosen; an agency linked to another level
     // is still offered.
