@@ -57,17 +57,6 @@ private:
     int* destroyed;
 };
 
-// Closes the modal window that will be open next, after running check on it.
-void closeNextModal(const std::function<void(QWidget*)>& check = {}) {
-    QTimer::singleShot(0, [check] {
-        QWidget* modal = QApplication::activeModalWidget();
-        QVERIFY(modal);
-        if (check)
-            check(modal);
-        modal->close();
-    });
-}
-
 } // namespace
 
 class TestApp : public QObject {
@@ -194,7 +183,7 @@ void TestApp::activationOnShowAndReturnFromProgramWindows() {
 
     // A window of the program opened from it, through a real nested loop.
     CountingForm child(&parent);
-    closeNextModal([&](QWidget* modal) { QCOMPARE(modal, &child); });
+    CloseNextModal([&](QWidget* modal) { QCOMPARE(modal, &child); });
     child.ShowModal();
     QCOMPARE(child.activations, 1);
     QCOMPARE(parent.activations, 5);

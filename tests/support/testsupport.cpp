@@ -3,6 +3,9 @@
 #include "data/absdatabase.h"
 #include "schema_sql.h"
 
+#include <QApplication>
+#include <QTimer>
+
 #include <sqlite3.h>
 
 #include <stdexcept>
@@ -89,4 +92,22 @@ StatementRecorder::StatementRecorder(TABSDatabase* database)
 
 StatementRecorder::~StatementRecorder() {
     database->OnStatement = nullptr;
+}
+
+void CloseNextModal(const std::function<void(QWidget*)>& check) {
+    // The modal window registers itself once shown, which may be after events
+    // that its activation lets through: poll until it is there.
+    auto* timer = new QTimer(qApp);
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, check] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (check)
+            check(modal);
+        modal->close();
+    });
+    timer->start();
 }

@@ -8,9 +8,11 @@
 #include <QTemporaryDir>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
+class QWidget;
 class TABSDatabase;
 
 // A database file in a temporary folder, made from the schema and then from
@@ -49,6 +51,10 @@ public:
 private:
     std::deque<bool> answers;
 };
+
+// Waits, from the event loop, for the next modal window of the program to be
+// up, runs check on it, then closes it. Use before the click that opens it.
+void CloseNextModal(const std::function<void(QWidget*)>& check = {});
 
 // Records every statement a database component runs.
 class StatementRecorder {

@@ -1,0 +1,516 @@
+// The tracking window driven as a sales manager uses it, on figures chosen by
+// hand: every expected text below was worked out on paper.
+
+#include "app/ficheprincipale.h"
+#include "data/absdatabase.h"
+#include "testsupport.h"
+#include "tracking/fichequadrivel.h"
+#include "tracking/numberformat.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QtTest>
+
+#include <climits>
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+using Texts = std::vector<std::string>;
+
+// Levels: Nord (U1: Lille, Lyon), Ouest d'Abord (U'4: Villeneuve-d'Ascq),
+// Sud (U2: Marseille), Vide (U3: no agency). January 2027 is the current month.
+const char* kFigures = R"SQL(
+INSERT INTO dim_utilisateur VALUES ('U1', 'Alice Martin'), ('U2', 'Bruno Petit'),
+  ('U3', 'Chloé Durand'), ('U''4', 'D''Artagnan'), ('U9', 'Sans Niveau');
+INSERT INTO dim_niveau VALUES ('U1', 'Nord'), ('U2', 'Sud'), ('U3', 'Vide'),
+  ('U''4', 'Ouest d''Abord');
+INSERT INTO dim_agence VALUES ('A1', 'Lille'), ('A2', 'Lyon'), ('A3', 'Marseille'),
+  ('A''4', 'Villeneuve-d''Ascq');
+INSERT INTO niveau_agence VALUES ('U1', 'A1'), ('U1', 'A2'), ('U2', 'A3'), ('U''4', 'A''4');
+INSERT INTO dim_fournisseur VALUES ('F2', 'Bois'), ('F1', 'Acier');
+INSERT INTO data VALUES
+  ('MONTANT_DEVIS_VENTE_HT', 2027, 1, 'A1', 'U1', 'F1', 'D1', 1000),
+  ('MONTANT_DEVIS_TVA',      2027, 1, 'A1', 'U1', 'F1', 'D1', 200),
+  ('MARGE_DEVIS_VENTE_HT',   2027, 1, 'A1', 'U1', 'F1', 'D1', 250),
+  ('NB_RELANCES',            2027, 1, 'A1', 'U1', 'F1', 'D1', 2.9),
+  ('NB_DOSSIERS_TRAITES',    2027, 1, 'A1', 'U1', 'F1', 'D1', 4),
+  ('NB_COMMANDES_TRAITES',   2027, 1, 'A1', 'U1', 'F1', 'D1', 1),
+  ('MONTANT_FACTURE_HT',     2027, 1, 'A1', 'U1', 'F1', 'D1', 999999),
+  ('MONTANT_DEVIS_VENTE_HT', 2027, 1, 'A1', 'U2', 'F2', 'D2', 500),
+  ('MONTANT_DEVIS_TVA',      2027, 1, 'A1', 'U2', 'F2', 'D2', 100),
+  ('MARGE_DEVIS_VENTE_HT',   2027, 1, 'A1', 'U2', 'F2', 'D2', 50),
+  ('NB_RELANCES',            2027, 1, 'A1', 'U2', 'F2', 'D2', 1),
+  ('NB_DOSSIERS_TRAITES',    2027, 1, 'A1', 'U2', 'F2', 'D2', 1),
+  ('NB_COMMANDES_TRAITES',   2027, 1, 'A1', 'U2', 'F2', 'D2', 3),
+  ('MARGE_DEVIS_VENTE_HT',   2027, 1, 'A2', 'U1', 'F1', 'D3', 30),
+  ('NB_COMMANDES_TRAITES',   2027, 1, 'A2', 'U1', 'F1', 'D3', 2),
+  ('MONTANT_DEVIS_VENTE_HT', 2027, 1, 'A3', 'U3', 'F2', 'D4', 1234.5),
+  ('MONTANT_DEVIS_TVA',      2027, 1, 'A3', 'U3', 'F2', 'D4', 246.9),
+  ('MARGE_DEVIS_VENTE_HT',   2027, 1, 'A3', 'U3', 'F2', 'D4', -100),
+  ('NB_RELANCES',            2027, 1, 'A3', 'U3', 'F2', 'D4', -1.5),
+  ('NB_DOSSIERS_TRAITES',    2027, 1, 'A3', 'U3', 'F2', 'D4', 2),
+  ('NB_COMMANDES_TRAITES',   2027, 1, 'A3', 'U3', 'F2', 'D4', 2),
+  ('MONTANT_DEVIS_VENTE_HT', 2027, 1, 'A''4', 'U''4', 'F1', 'D5', 10),
+  ('MONTANT_DEVIS_TVA',      2027, 1, 'A''4', 'U''4', 'F1', 'D5', 2),
+  ('MARGE_DEVIS_VENTE_HT',   2027, 1, 'A''4', 'U''4', 'F1', 'D5', 1),
+  ('NB_DOSSIERS_TRAITES',    2027, 1, 'A''4', 'U''4', 'F1', 'D5', 1),
+  ('MONTANT_DEVIS_VENTE_HT', 2026, 12, 'A1', 'U3', 'F1', 'D6', 40),
+  ('NB_DOSSIERS_TRAITES',    2026, 12, 'A1', 'U3', 'F1', 'D6', 1),
+  ('MONTANT_DEVIS_VENTE_HT', 2026, 6, 'A1', 'U2', 'F1', 'D7', 70000);
+)SQL";
+
+const Texts kZeros = {"0.00", "0.00", "0.00", "0.00", "0.00%", "0", "0", "0", "0.00%"};
+
+std::vector<std::string> row(const std::string& label, Texts figures) {
+    figures.insert(figures.begin(), label);
+    return figures;
+}
+
+const Rows kAdminLevels = {
+    row("Nord", {"1500.00", "300.00", "1800.00", "330.00", "22.00%", "3", "5", "6", "120.00%"}),
+    row("Ouest d'Abord", {"10.00", "2.00", "12.00", "1.00", "10.00%", "0", "1", "0", "0.00%"}),
+    row("Sud", {"1234.50", "246.90", "1481.40", "-100.00", "-8.10%", "-1", "2", "2", "100.00%"}),
+    row("Vide", kZeros),
+};
+
+const Rows kNordAgencies = {
+    row("Lille", {"1500.00", "300.00", "1800.00", "300.00", "20.00%", "3", "5", "4", "80.00%"}),
+    row("Lyon", {"0.00", "0.00", "0.00", "30.00", "0.00%", "0", "0", "2", "0.00%"}),
+};
+
+const Rows kLilleUsers = {
+    row("Alice Martin",
+        {"1000.00", "200.00", "1200.00", "250.00", "25.00%", "2", "4", "1", "25.00%"}),
+    row("Bruno Petit", {"500.00", "100.00", "600.00", "50.00", "10.00%", "1", "1", "3", "300.00%"}),
+};
+
+Rows rowsOf(const QTreeWidget* list) {
+    Rows rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        rows.push_back(toolkit::ListRowTexts(list, i));
+    return rows;
+}
+
+Texts entriesOf(const QComboBox* list) {
+    Texts texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts.push_back(list->itemText(i).toStdString());
+    return texts;
+}
+
+// A user's pick of an entry.
+void pick(QComboBox* list, int index) {
+    list->setCurrentIndex(index);
+    emit list->activated(index);
+}
+
+// A tracking window on a fixture file, as the main window hands it over.
+struct Session {
+    explicit Session(bool admin, const std::string& userCode = "", const char* figures = kFigures)
+        : file(figures)
+        , trace(&db) {
+        db.DatabaseFileName = file.Path();
+        window.SetDatabase(&db);
+        window.SetAdmin(admin);
+        window.SetUserCode(userCode);
+    }
+    void open() {
+        window.show();
+        trace.Clear();
+    }
+    FixtureFile file;
+    TABSDatabase db;
+    StatementRecorder trace;
+    TFicheQuadrivel window{nullptr};
+};
+
+std::string sumOf(const char* code, const std::string& tail, int year = 2027, int month = 1) {
+    return std::string("SELECT SUM(valeur) as somme FROM data WHERE code_account  = '") + code +
+           "' AND period_year  = " + std::to_string(year) +
+           " AND period_month = " + std::to_string(month) + tail;
+}
+
+} // namespace
+
+class TestTracking : public QObject {
+    Q_OBJECT
+private slots:
+    void init() {
+        toolkit::SetToday(QDate(2027, 1, 15));
+        QLocale::setDefault(QLocale::c());
+    }
+    void cleanup() {
+        toolkit::SetToday(QDate());
+        QLocale::setDefault(QLocale::c());
+    }
+
+    void designAndFirstDisplay();
+    void cascadeAsAUserLivesIt();
+    void statementsOfEveryFillAndRowList();
+    void ordinaryUsersSeeOnlyTheirLevel();
+    void apostrophesInCodesGiveTheRightFigures();
+    void monthsOfTheList();
+    void numberTextsAndCounts();
+    void failurePartWayKeepsRowsAndRestoresCursor();
+    void mainWindowOpensIt();
+};
+
+void TestTracking::designAndFirstDisplay() {
+    Session s(true);
+    TFicheQuadrivel& w = s.window;
+    QCOMPARE(w.windowTitle(), QString("Tableau de suivi"));
+    QCOMPARE(entriesOf(w.cblNiveau),
+             (Texts{"<tous>", "Chef Secteur 1", "Chef Secteur 2", "Chef Secteur 3"}));
+    QCOMPARE(entriesOf(w.cblAgence), Texts{"<toutes>"});
+    QCOMPARE(entriesOf(w.cblUtilisateur), Texts{"<tous>"});
+    QCOMPARE(w.cblPeriode->count(), 13); // built at construction, before any query
+    QVERIFY(s.trace.statements.empty());
+
+    QCOMPARE(w.lvData->columnCount(), 10);
+    const char* captions[] = {"Niveau",       "Montant HT",      "TVA",           "Montant TTC",
+                              "Marge €",      "Marge %",         "Nb Relance(s)", "Nb Devis",
+                              "Nb Commandes", "Transformation %"};
+    const int widths[] = {150, 100, 75, 100, 75, 75, 90, 100, 100, 120};
+    for (int i = 0; i < 10; ++i) {
+        QCOMPARE(w.lvData->headerItem()->text(i), QString::fromUtf8(captions[i]));
+        QCOMPARE(w.lvData->columnWidth(i), widths[i]);
+    }
+
+    s.open();
+    QCOMPARE(w.size(), QSize(1073, 662));
+    QCOMPARE(w.lvData->geometry(), QRect(16, 72, 1041, 574));
+    QCOMPARE(entriesOf(w.cblNiveau), (Texts{"<Tous>", "Nord", "Ouest d'Abord", "Sud", "Vide"}));
+    QCOMPARE(entriesOf(w.cblFournisseur), (Texts{"<Tous>", "Acier", "Bois"}));
+    QCOMPARE(w.cblNiveau->currentIndex(), 0);
+    QCOMPARE(w.cblFournisseur->currentIndex(), 0);
+    QCOMPARE(entriesOf(w.cblAgence), Texts{"<toutes>"});
+    QCOMPARE(entriesOf(w.cblUtilisateur), Texts{"<tous>"});
+    QCOMPARE(w.cblPeriode->currentText(), QString("2027-01"));
+    QCOMPARE(w.GetDisplayMode(), int(TFicheQuadrivel::dmNiveaux));
+    QCOMPARE(rowsOf(w.lvData), kAdminLevels);
+    QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+    QCOMPARE(w.lvData->topLevelItem(0)->textAlignment(1) & Qt::AlignHorizontal_Mask,
+             int(Qt::AlignRight));
+
+    // The report grows with the window.
+    w.resize(1200, 800);
+    QCOMPARE(w.lvData->geometry(), QRect(16, 72, 1168, 712));
+}
+
+void TestTracking::cascadeAsAUserLivesIt() {
+    Session s(true);
+    TFicheQuadrivel& w = s.window;
+    s.open();
+
+    pick(w.cblNiveau, 1); // Nord
+    QCOMPARE(entriesOf(w.cblAgence), (Texts{"<Toutes>", "Lille", "Lyon"}));
+    QCOMPARE(w.cblAgence->currentIndex(), 0);
+    QCOMPARE(entriesOf(w.cblUtilisateur), Texts{"<tous>"}); // one step down, no further
+    QCOMPARE(w.GetDisplayMode(), int(TFicheQuadrivel::dmAgences));
+    QCOMPARE(rowsOf(w.lvData), kNordAgencies);
+
+    pick(w.cblAgence, 1); // Lille: users with figures there in January
+    QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "Alice Martin", "Bruno Petit"}));
+    QCOMPARE(w.cblUtilisateur->currentIndex(), 0);
+    QCOMPARE(rowsOf(w.lvData), kLilleUsers);
+
+    pick(w.cblFournisseur, 1); // Acier narrows the figures, not the rows
+    QCOMPARE(rowsOf(w.lvData), (Rows{row("Alice Martin", {"1000.00", "200.00", "1200.00", "250.00",
+                                                          "25.00%", "2", "4", "1", "25.00%"}),
+                                     row("Bruno Petit", kZeros)}));
+
+    pick(w.cblUtilisateur, 2); // Bruno, still with Acier
+    QCOMPARE(w.GetDisplayMode(), int(TFicheQuadrivel::dmUtilisateur));
+    QCOMPARE(rowsOf(w.lvData), Rows{row("Bruno Petit", kZeros)});
+    pick(w.cblFournisseur, 0);
+    QCOMPARE(rowsOf(w.lvData), Rows{kLilleUsers[1]});
+    QCOMPARE(entriesOf(w.cblFournisseur), (Texts{"<Tous>", "Acier", "Bois"}));
+
+    pick(w.cblPeriode, 1); // December: the user list follows the month
+    QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "Chloé Durand"}));
+    QCOMPARE(w.cblUtilisateur->currentIndex(), 0);
+    QCOMPARE(w.cblAgence->currentIndex(), 1);
+    QCOMPARE(rowsOf(w.lvData), Rows{row("Chloé Durand", {"40.00", "0.00", "40.00", "0.00", "0.00%",
+                                                         "0", "1", "0", "0.00%"})});
+    pick(w.cblUtilisateur, 1);
+    pick(w.cblPeriode, 0);
+    QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "Alice Martin", "Bruno Petit"}));
+    QCOMPARE(rowsOf(w.lvData), kLilleUsers);
+
+    // Another level while a user is chosen: the agencies go back to
+    // "<Toutes>", the users stay, and the report falls back to the levels.
+    pick(w.cblUtilisateur, 1);
+    pick(w.cblNiveau, 3); // Sud
+    QCOMPARE(entriesOf(w.cblAgence), (Texts{"<Toutes>", "Marseille"}));
+    QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "Alice Martin", "Bruno Petit"}));
+    QCOMPARE(w.cblUtilisateur->currentIndex(), 1);
+    QCOMPARE(w.GetDisplayMode(), int(TFicheQuadrivel::dmNiveaux));
+    QCOMPARE(rowsOf(w.lvData), kAdminLevels);
+
+    // "<Tous>" again: no agency query, the agency list is "<Toutes>" alone.
+    pick(w.cblUtilisateur, 0);
+    pick(w.cblNiveau, 1);
+    QCOMPARE(rowsOf(w.lvData), kNordAgencies);
+    s.trace.Clear();
+    pick(w.cblNiveau, 0);
+    QCOMPARE(entriesOf(w.cblAgence), Texts{"<Toutes>"});
+    QCOMPARE(s.trace.statements.front(),
+             std::string("SELECT code, libelle FROM dim_niveau ORDER BY libelle ASC"));
+    QCOMPARE(rowsOf(w.lvData), kAdminLevels);
+
+    // A level without agencies shows its agencies list empty and no row.
+    pick(w.cblNiveau, 4);
+    QCOMPARE(entriesOf(w.cblAgence), Texts{"<Toutes>"});
+    QVERIFY(rowsOf(w.lvData).empty());
+
+    // Returning to the window (a box of the program closed): levels and
+    // suppliers reload and go back to "all"; agencies and users stay.
+    pick(w.cblNiveau, 1);
+    pick(w.cblAgence, 2);
+    pick(w.cblFournisseur, 2);
+    MessageRecorder messages;
+    toolkit::ShowMessage("Info");
+    QCOMPARE(w.cblNiveau->currentIndex(), 0);
+    QCOMPARE(w.cblFournisseur->currentIndex(), 0);
+    QCOMPARE(w.cblAgence->currentIndex(), 2);
+    QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "Alice Martin"}));
+    QCOMPARE(w.GetDisplayMode(), int(TFicheQuadrivel::dmNiveaux));
+    QCOMPARE(rowsOf(w.lvData), kAdminLevels);
+}
+
+void TestTracking::statementsOfEveryFillAndRowList() {
+    Session s(true);
+    TFicheQuadrivel& w = s.window;
+    w.show();
+    const std::string levels = "SELECT code, libelle FROM dim_niveau ORDER BY libelle ASC";
+    const std::string levelU1 = " AND dim_agence  in  ( select distinct agence    from "
+                                "niveau_agence    where niveau = 'U1' )";
+    const auto& first = s.trace.statements;
+    QCOMPARE(first.size(), std::size_t(3 + 4 * 6));
+    QCOMPARE(first[0], levels);
+    QCOMPARE(first[1], std::string("SELECT code, libelle FROM dim_fournisseur ORDER BY "
+                                   "libelle ASC"));
+    QCOMPARE(first[2], levels);
+    const char* codes[] = {"MONTANT_DEVIS_VENTE_HT", "MONTANT_DEVIS_TVA",
+                           "MARGE_DEVIS_VENTE_HT",   "NB_RELANCES",
+                           "NB_DOSSIERS_TRAITES",    "NB_COMMANDES_TRAITES"};
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(first[3 + static_cast<std::size_t>(i)], sumOf(codes[i], levelU1));
+
+    s.trace.Clear();
+    pick(w.cblNiveau, 1);
+    const std::string agencies = "SELECT a.code as code, a.libelle as libelle FROM dim_agence "
+                                 "a, niveau_agence n WHERE a.code = n.agence AND n.niveau = "
+                                 "'U1' ORDER BY libelle ASC";
+    QCOMPARE(s.trace.statements.size(), std::size_t(2 + 2 * 6));
+    QCOMPARE(s.trace.statements[0], agencies);
+    QCOMPARE(s.trace.statements[1], agencies);
+    QCOMPARE(s.trace.statements[2], sumOf("MONTANT_DEVIS_VENTE_HT", " AND dim_agence  = 'A1'"));
+
+    s.trace.Clear();
+    pick(w.cblAgence, 1);
+    const std::string users = "SELECT distinct u.code, u.libelle FROM dim_utilisateur u, data "
+                              "d WHERE d.dim_agence = 'A1' AND u.code  = d.dim_utilisateur "
+                              "AND d.period_year \t= 2027 AND d.period_month\t= 1 ORDER BY "
+                              "u.libelle ASC";
+    QCOMPARE(s.trace.statements[0], users);
+    QCOMPARE(s.trace.statements[1], users);
+    QCOMPARE(s.trace.statements[2], sumOf("MONTANT_DEVIS_VENTE_HT",
+                                          " AND dim_agence  = 'A1' AND dim_utilisateur  = 'U1'"));
+
+    s.trace.Clear();
+    pick(w.cblFournisseur, 2);
+    QCOMPARE(s.trace.statements[0], users);
+    QCOMPARE(s.trace.statements[1],
+             sumOf("MONTANT_DEVIS_VENTE_HT", " AND dim_agence  = 'A1' AND dim_utilisateur  = "
+                                             "'U1' AND dim_fournisseur  = 'F2'"));
+
+    // The chosen user: any month of the agency, without the period condition.
+    s.trace.Clear();
+    pick(w.cblUtilisateur, 2);
+    QCOMPARE(s.trace.statements.size(), std::size_t(1 + 6));
+    QCOMPARE(s.trace.statements[0],
+             std::string("SELECT distinct u.code, u.libelle FROM dim_utilisateur u, data d "
+                         "WHERE d.dim_agence = 'A1' AND u.code  = d.dim_utilisateur AND u.code "
+                         "= 'U2' ORDER BY u.libelle ASC"));
+
+    s.trace.Clear();
+    pick(w.cblPeriode, 12);
+    QCOMPARE(s.trace.statements[0],
+             std::string("SELECT distinct u.code, u.libelle FROM dim_utilisateur u, data d "
+                         "WHERE d.dim_agence = 'A1' AND u.code  = d.dim_utilisateur AND "
+                         "d.period_year \t= 2026 AND d.period_month\t= 1 ORDER BY u.libelle "
+                         "ASC"));
+}
+
+void TestTracking::ordinaryUsersSeeOnlyTheirLevel() {
+    {
+        Session s(false, "U2");
+        s.window.show();
+        QCOMPARE(s.trace.statements[0],
+                 std::string("SELECT code, libelle FROM dim_niveau WHERE code = 'U2' ORDER BY "
+                             "libelle ASC"));
+        QCOMPARE(entriesOf(s.window.cblNiveau), (Texts{"<Tous>", "Sud"}));
+        QCOMPARE(rowsOf(s.window.lvData), Rows{kAdminLevels[2]});
+    }
+    // No level, an empty code, or a code written to widen the statement: an
+    // empty report.
+    for (const std::string code : {"U9", "", "x' OR code<>'", "' OR ''='"}) {
+        Session s(false, code);
+        s.window.show();
+        QCOMPARE(entriesOf(s.window.cblNiveau), Texts{"<Tous>"});
+        QVERIFY(rowsOf(s.window.lvData).empty());
+    }
+}
+
+void TestTracking::apostrophesInCodesGiveTheRightFigures() {
+    Session s(false, "U'4");
+    TFicheQuadrivel& w = s.window;
+    s.open();
+    QCOMPARE(entriesOf(w.cblNiveau), (Texts{"<Tous>", "Ouest d'Abord"}));
+    QCOMPARE(rowsOf(w.lvData), Rows{kAdminLevels[1]});
+    pick(w.cblNiveau, 1);
+    QCOMPARE(entriesOf(w.cblAgence), (Texts{"<Toutes>", "Villeneuve-d'Ascq"}));
+    pick(w.cblAgence, 1);
+    QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "D'Artagnan"}));
+    pick(w.cblUtilisateur, 1);
+    QCOMPARE(rowsOf(w.lvData), Rows{row("D'Artagnan", {"10.00", "2.00", "12.00", "1.00", "10.00%",
+                                                       "0", "1", "0", "0.00%"})});
+}
+
+void TestTracking::monthsOfTheList() {
+    struct Case {
+        QDate today;
+        Texts first;
+        std::string last;
+    };
+    const Case cases[] = {
+        {QDate(2027, 1, 31), {"2027-01", "2026-12", "2026-11"}, "2026-01"},
+        {QDate(2026, 3, 31), {"2026-03", "2026-02", "2026-01", "2025-12"}, "2025-03"},
+    };
+    for (const Case& c : cases) {
+        toolkit::SetToday(c.today);
+        TFicheQuadrivel w(nullptr);
+        QCOMPARE(w.cblPeriode->count(), 13);
+        for (std::size_t i = 0; i < c.first.size(); ++i)
+            QCOMPARE(w.cblPeriode->itemText(int(i)).toStdString(), c.first[i]);
+        QCOMPARE(w.cblPeriode->itemText(12).toStdString(), c.last);
+        QCOMPARE(w.cblPeriode->currentIndex(), 0);
+        for (int i = 0; i < 13; ++i) {
+            w.cblPeriode->setCurrentIndex(i);
+            const QString expected =
+                QStringLiteral("%1-%2").arg(w.GetAnnee()).arg(w.GetMois(), 2, 10, QLatin1Char('0'));
+            QCOMPARE(w.cblPeriode->itemText(i), expected);
+        }
+        w.cblPeriode->setCurrentIndex(-1); // nothing chosen: the current month
+        QCOMPARE(w.GetAnnee(), c.today.year());
+        QCOMPARE(w.GetMois(), c.today.month());
+    }
+    toolkit::SetToday(QDate(2027, 1, 15));
+    TFicheQuadrivel w(nullptr);
+    w.cblPeriode->setCurrentIndex(1);
+    QCOMPARE(w.GetAnnee(), 2026);
+    QCOMPARE(w.GetMois(), 12);
+}
+
+void TestTracking::numberTextsAndCounts() {
+    struct Case {
+        double value;
+        const char* c;
+        const char* french;
+    };
+    const Case cases[] = {
+        {1234.5, "1234.50", "1234,50"},    {0.0, "0.00", "0,00"},
+        {-8.1004455245, "-8.10", "-8,10"}, {1234567.891, "1234567.89", "1234567,89"},
+        {-0.001, "0.00", "0,00"},          {120.0, "120.00", "120,00"},
+    };
+    for (const Case& c : cases) {
+        QLocale::setDefault(QLocale::c());
+        QCOMPARE(FormatFixed(c.value), std::string(c.c));
+        QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+        QCOMPARE(FormatFixed(c.value), std::string(c.french));
+    }
+
+    QCOMPARE(TruncateCount(2.9), 2);
+    QCOMPARE(TruncateCount(-1.5), -1);
+    QCOMPARE(TruncateCount(5e9), INT_MAX);
+    QCOMPARE(TruncateCount(-5e9), INT_MIN);
+    QCOMPARE(TruncateCount(std::nan("")), 0);
+    QCOMPARE(IntToStr(-42), std::string("-42"));
+
+    // In the report, under French: comma decimals, saturated counts.
+    Session s(true, "", R"SQL(
+        INSERT INTO dim_niveau VALUES ('U1', 'Nord');
+        INSERT INTO niveau_agence VALUES ('U1', 'A1');
+        INSERT INTO data VALUES
+          ('MONTANT_DEVIS_VENTE_HT', 2027, 1, 'A1', 'U1', 'F1', 'D1', 1234.5),
+          ('MARGE_DEVIS_VENTE_HT', 2027, 1, 'A1', 'U1', 'F1', 'D1', 617.25),
+          ('NB_RELANCES', 2027, 1, 'A1', 'U1', 'F1', 'D1', 5e9),
+          ('NB_DOSSIERS_TRAITES', 2027, 1, 'A1', 'U1', 'F1', 'D1', -5e9),
+          ('NB_COMMANDES_TRAITES', 2027, 1, 'A1', 'U1', 'F1', 'D1', 3);
+    )SQL");
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    s.open();
+    QCOMPARE(rowsOf(s.window.lvData),
+             Rows{row("Nord", {"1234,50", "0,00", "1234,50", "617,25", "50,00%", "2147483647",
+                               "-2147483648", "3", "0,00%"})});
+}
+
+void TestTracking::failurePartWayKeepsRowsAndRestoresCursor() {
+    Session s(true);
+    TFicheQuadrivel& w = s.window;
+    s.open();
+    // From now on every figure of Lyon fails in the engine: Lille's row is
+    // made, then the run stops.
+    s.file.Exec(R"SQL(
+        ALTER TABLE data RENAME TO data_rows;
+        CREATE VIEW data AS SELECT code_account, period_year, period_month, dim_agence,
+          dim_utilisateur, dim_fournisseur, dim_dossier,
+          CASE WHEN dim_agence = 'A2' THEN abs(-9223372036854775807 - 1) ELSE valeur END
+            AS valeur
+        FROM data_rows;
+    )SQL");
+    MessageRecorder messages;
+    pick(w.cblNiveau, 1);
+    const Texts errors = messages.Texts(toolkit::MessageKind::Error);
+    QCOMPARE(errors.size(), std::size_t(1));
+    QVERIFY2(errors[0].find("integer overflow") != std::string::npos, errors[0].c_str());
+    QCOMPARE(rowsOf(w.lvData), Rows{kNordAgencies[0]});
+    QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
+    QVERIFY(w.isVisible());
+    QCOMPARE(s.db.findChildren<TABSQuery*>().size(), 0);
+
+    // The window stays usable.
+    pick(w.cblNiveau, 3);
+    QCOMPARE(rowsOf(w.lvData),
+             Rows{row("Marseille", Texts(kAdminLevels[2].begin() + 1, kAdminLevels[2].end()))});
+}
+
+void TestTracking::mainWindowOpensIt() {
+    FixtureFile file(kFigures);
+    for (const bool admin : {true, false}) {
+        TFichePrincipale main;
+        main.SetDatabasePath(file.Path());
+        if (admin)
+            main.SetAdmin(true);
+        else
+            main.SetUserCode("U2");
+        main.show();
+        for (int opening = 0; opening < 2; ++opening) {
+            Rows seen;
+            CloseNextModal([&](QWidget* modal) {
+                auto* window = qobject_cast<TFicheQuadrivel*>(modal);
+                QVERIFY(window);
+                QCOMPARE(window->parentWidget(), &main);
+                seen = rowsOf(window->lvData);
+            });
+            QTest::mouseClick(main.btnTableauSuivi, Qt::LeftButton);
+            QCOMPARE(seen, admin ? kAdminLevels : Rows{kAdminLevels[2]});
+            QVERIFY(main.findChildren<TFicheQuadrivel*>().isEmpty());
+        }
+    }
+}
+
+QTEST_MAIN(TestTracking)
+#include "test_tracking.moc"
