@@ -275,6 +275,8 @@ double TABSField::AsFloat() const {
 }
 
 std::unique_ptr<TABSQuery> NewQuery(TABSDatabase* database, const std::string& statement) {
+    if (!database)
+        throw EDatabaseError("Aucune base de données n'est associée à cette fenêtre.");
     auto query = std::make_unique<TABSQuery>(database);
     query->DatabaseName = database->DatabaseName;
     query->SQL.Add(statement);
