@@ -89,20 +89,11 @@ void TFicheParamNiveau::FormActivate() {
 
 void TFicheParamNiveau::LoadUtilisateurs() {
     ClearComboCodes(cblUtilisateurs);
-    {
-        auto query = NewQuery(Database, std::string("SELECT code, libelle FROM dim_utilisateur") +
-                                            " WHERE code not in( SELECT distinct code FROM "
-                                            "dim_niveau)" +
-                                            " ORDER BY libelle ASC");
-        query->Open();
-        while (!query->Eof()) {
-            const std::string code = query->FieldByName("code").AsAnsiString();
-            const std::string libelle = query->FieldByName("libelle").AsAnsiString();
-            AddComboCode(cblUtilisateurs, libelle, code);
-            query->Next();
-        }
-        query->Close();
-    }
+    AddComboCodes(cblUtilisateurs, Database,
+                  std::string("SELECT code, libelle FROM dim_utilisateur") +
+                      " WHERE code not in( SELECT distinct code FROM "
+                      "dim_niveau)" +
+                      " ORDER BY libelle ASC");
     cblUtilisateurs->setCurrentIndex(cblUtilisateurs->count() > 0 ? 0 : -1);
 }
 

@@ -92,18 +92,8 @@ void TFicheParamNiveauAgence::FormActivate() {
 
 void TFicheParamNiveauAgence::LoadNiveaux() {
     ClearComboCodes(cblNiveaux);
-    {
-        auto query = NewQuery(Database, std::string("SELECT code, libelle FROM dim_niveau") +
-                                            " ORDER BY libelle ASC");
-        query->Open();
-        while (!query->Eof()) {
-            const std::string code = query->FieldByName("code").AsAnsiString();
-            const std::string libelle = query->FieldByName("libelle").AsAnsiString();
-            AddComboCode(cblNiveaux, libelle, code);
-            query->Next();
-        }
-        query->Close();
-    }
+    AddComboCodes(cblNiveaux, Database,
+                  std::string("SELECT code, libelle FROM dim_niveau") + " ORDER BY libelle ASC");
     // Setting the index from the program does not run cblNiveauxChange.
     cblNiveaux->setCurrentIndex(cblNiveaux->count() > 0 ? 0 : -1);
 }
@@ -112,21 +102,11 @@ void TFicheParamNiveauAgence::LoadAgences() {
     ClearComboCodes(cblAgences);
     if (cblNiveaux->currentIndex() < 0)
         return;
-    {
-        auto query = NewQuery(
-            Database, std::string("SELECT code, libelle FROM dim_agence") + " WHERE code not in( " +
-                          " SELECT distinct agence FROM niveau_agence "
-                          "WHERE niveau = " +
-                          QuotedStr(ChosenLevel()) + " )" + " ORDER BY libelle ASC");
-        query->Open();
-        while (!query->Eof()) {
-            const std::string code = query->FieldByName("code").AsAnsiString();
-            const std::string libelle = query->FieldByName("libelle").AsAnsiString();
-            AddComboCode(cblAgences, libelle, code);
-            query->Next();
-        }
-        query->Close();
-    }
+    AddComboCodes(cblAgences, Database,
+                  std::string("SELECT code, libelle FROM dim_agence") + " WHERE code not in( " +
+                      " SELECT distinct agence FROM niveau_agence "
+                      "WHERE niveau = " +
+                      QuotedStr(ChosenLevel()) + " )" + " ORDER BY libelle ASC");
     cblAgences->setCurrentIndex(cblAgences->count() > 0 ? 0 : -1);
 }
 

@@ -1,5 +1,7 @@
 #include "data/objectcode.h"
 
+#include "data/absdatabase.h"
+
 #include <QComboBox>
 #include <QTreeWidget>
 #include <QVariant>
@@ -24,6 +26,17 @@ void AddComboItem(QComboBox* list, const std::string& label, TObjectCode* item) 
 
 void AddComboCode(QComboBox* list, const std::string& label, const std::string& code) {
     AddComboItem(list, label, new TObjectCode(code));
+}
+
+void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& statement) {
+    const auto query = NewQuery(database, statement);
+    query->Open();
+    while (!query->Eof()) {
+        AddComboCode(list, query->FieldByName("libelle").AsAnsiString(),
+                     query->FieldByName("code").AsAnsiString());
+        query->Next();
+    }
+    query->Close();
 }
 
 std::string GetComboCode(QComboBox* list, int index) {

@@ -5,6 +5,7 @@
 #include <string>
 
 class QComboBox;
+class TABSDatabase;
 class QTreeWidget;
 
 class TObjectCode {
@@ -24,6 +25,10 @@ private:
 void AddComboItem(QComboBox* list, const std::string& label, TObjectCode* item);
 // The same with a new code item holding code.
 void AddComboCode(QComboBox* list, const std::string& label, const std::string& code);
+
+// Runs a SELECT whose rows give "code" and "libelle" and adds one entry per
+// row, in the statement's order: the label as text, the code as code item.
+void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& statement);
 
 // The code of the entry at index; the empty text for a negative index, an
 // index past the end or an entry without a code item.

@@ -81,16 +81,8 @@ void fillFilterList(QComboBox* list, const char* allEntry, TABSDatabase* databas
                     const std::string& statement) {
     ClearComboCodes(list);
     list->addItem(QString::fromUtf8(allEntry));
-    if (!statement.empty()) {
-        const auto query = NewQuery(database, statement);
-        query->Open();
-        while (!query->Eof()) {
-            AddComboCode(list, query->FieldByName("libelle").AsAnsiString(),
-                         query->FieldByName("code").AsAnsiString());
-            query->Next();
-        }
-        query->Close();
-    }
+    if (!statement.empty())
+        AddComboCodes(list, database, statement);
     list->setCurrentIndex(0);
 }
 
