@@ -37,8 +37,7 @@ INSERT INTO data VALUES
   ('MONTANT_DEVIS_VENTE_HT', 2016, 3, 'A01', 'U1', 'F1', 'D1', 1234.5);
 )SQL";
 
-std::string sumStatement(const char* tail)
-{
+std::string sumStatement(const char* tail) {
     return std::string("SELECT SUM(valeur) as somme FROM data WHERE code_account  = "
                        "'NB_RELANCES' AND period_year  = 2016 AND period_month = 3") +
            tail;
@@ -61,8 +60,7 @@ private slots:
     void sumsOnKnownFigures();
 };
 
-void TestData::quotingDoublesQuotesOnly()
-{
+void TestData::quotingDoublesQuotesOnly() {
     QCOMPARE(QuotedStr(""), std::string("''"));
     QCOMPARE(QuotedStr("A01"), std::string("'A01'"));
     QCOMPARE(QuotedStr("Villeneuve-d'Ascq"), std::string("'Villeneuve-d''Ascq'"));
@@ -81,8 +79,7 @@ void TestData::quotingDoublesQuotesOnly()
     }
 }
 
-void TestData::queriesReadRowsInOrder()
-{
+void TestData::queriesReadRowsInOrder() {
     FixtureFile file(R"SQL(
         INSERT INTO dim_agence VALUES ('A2', 'Lyon'), ('A1', 'Amiens'), ('A3', 'Évry');
     )SQL");
@@ -128,8 +125,7 @@ void TestData::queriesReadRowsInOrder()
     QCOMPARE(file.Rows("SELECT code, libelle FROM dim_niveau"), std::vector<std::string>{"A1|x"});
 }
 
-void TestData::statementsKeepTabsAndBlanks()
-{
+void TestData::statementsKeepTabsAndBlanks() {
     FixtureFile file(kFigures);
     TABSDatabase db;
     db.DatabaseFileName = file.Path();
@@ -147,8 +143,7 @@ void TestData::statementsKeepTabsAndBlanks()
     QCOMPARE(query->FieldByName("code").AsAnsiString(), std::string("U1"));
 }
 
-void TestData::missingOrBrokenFilesAreReported()
-{
+void TestData::missingOrBrokenFilesAreReported() {
     QTemporaryDir dir;
     // A path that names no file, with '#' and '?' that a URI would cut.
     for (const QString name : {"absente.db", "base#1.db", "quoi?.db"}) {
@@ -206,8 +201,7 @@ void TestData::missingOrBrokenFilesAreReported()
     }
 }
 
-void TestData::lockedFileIsWaitedForThenReported()
-{
+void TestData::lockedFileIsWaitedForThenReported() {
     FixtureFile file(kFigures);
     sqlite3* other = nullptr;
     QCOMPARE(sqlite3_open(file.Path().c_str(), &other), SQLITE_OK);
@@ -222,8 +216,7 @@ void TestData::lockedFileIsWaitedForThenReported()
             NewQuery(&db, "DELETE FROM niveau_agence")->ExecSQL();
             QFAIL("a lock held throughout must be reported");
         } catch (const EDatabaseError& error) {
-            QVERIFY2(std::string(error.what()).find("locked") != std::string::npos,
-                     error.what());
+            QVERIFY2(std::string(error.what()).find("locked") != std::string::npos, error.what());
         }
     }
 
@@ -244,8 +237,7 @@ void TestData::lockedFileIsWaitedForThenReported()
     QCOMPARE(file.Rows("SELECT count(*) FROM niveau_agence"), std::vector<std::string>{"3"});
 }
 
-void TestData::queriesLeftBehindGoWithTheirOwner()
-{
+void TestData::queriesLeftBehindGoWithTheirOwner() {
     FixtureFile file;
     QPointer<TABSQuery> left;
     {
@@ -266,8 +258,7 @@ void TestData::queriesLeftBehindGoWithTheirOwner()
     QVERIFY(left.isNull());
 }
 
-void TestData::accountRecordFlags()
-{
+void TestData::accountRecordFlags() {
     TAccount account;
     QVERIFY(!account.HasNiveau() && !account.HasAgence() && !account.HasUtilisateur() &&
             !account.HasFournisseur() && !account.HasDossier());
@@ -295,8 +286,7 @@ void TestData::accountRecordFlags()
     QVERIFY(!account.HasDossier());
 }
 
-void TestData::sumStatementForEachFilter()
-{
+void TestData::sumStatementForEachFilter() {
     TAccount account;
     TAccountSQL sql;
     sql.SetAccount(&account);
@@ -340,8 +330,7 @@ void TestData::sumStatementForEachFilter()
                          "niveau = 'N''4' ) AND dim_utilisateur  = 'x'' OR code<>'''"));
 }
 
-void TestData::sumsOnKnownFigures()
-{
+void TestData::sumsOnKnownFigures() {
     FixtureFile file(kFigures);
     TABSDatabase db;
     db.DatabaseFileName = file.Path();
