@@ -210,8 +210,7 @@ void TestAdmin::mainWindowOpensWindows() {
     main.show();
 
     QStringList seen;
-    const auto inspect = [&] {
-        QWidget* modal = QApplication::activeModalWidget();
+    const auto inspect = [&](QWidget* modal) {
         if (auto* level = qobject_cast<TFicheParamNiveau*>(modal))
             seen << "niveau" << level->windowTitle() << level->gbAjouterNiveau->title()
                  << level->lblNiveauLibelle->text()
@@ -219,12 +218,10 @@ void TestAdmin::mainWindowOpensWindows() {
         if (auto* agency = qobject_cast<TFicheParamNiveauAgence*>(modal))
             seen << "agence" << agency->windowTitle() << agency->lblNiveau->text()
                  << agency->cblNiveaux->currentText();
-        if (modal && modal != &main)
-            modal->close();
     };
-    QTimer::singleShot(0, inspect);
+    CloseNextModal(inspect);
     QTest::mouseClick(main.btnParamNiveau, Qt::LeftButton);
-    QTimer::singleShot(0, inspect);
+    CloseNextModal(inspect);
     QTest::mouseClick(main.btnParamNiveauAgence, Qt::LeftButton);
 
     QCOMPARE(seen, QStringList({"niveau", "Paramétrage : Chef de secteur",

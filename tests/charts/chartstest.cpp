@@ -4,6 +4,7 @@
 #include "charts/democharts.h"
 #include "charts/fichebarchart2series.h"
 #include "charts/fichebarchartstack.h"
+#include "testsupport.h"
 
 #include <QAbstractBarSeries>
 #include <QApplication>
@@ -16,6 +17,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QValueAxis>
+
 #include <QtTest>
 
 #include <memory>
@@ -258,14 +260,12 @@ void ChartsTest::showRunsModallyAndDestroys() {
     for (int run = 0; run < 2; ++run) {
         SetDemoSeed(77);
         QPointer<TFicheBarChart> window;
-        QTimer::singleShot(0, [&] {
-            window = qobject_cast<TFicheBarChart*>(QApplication::activeModalWidget());
+        CloseNextModal([&](QWidget* modal) {
+            window = qobject_cast<TFicheBarChart*>(modal);
             if (window && window->parentWidget() == &owner && window->windowTitle() == title) {
                 shown.push_back(values(window->Series1));
                 shown.push_back(values(window->Series2));
             }
-            if (QApplication::activeModalWidget())
-                QApplication::activeModalWidget()->close();
         });
         owner.findChild<QPushButton*>(button)->click();
         SetDemoSeed(std::nullopt);
