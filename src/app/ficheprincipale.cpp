@@ -6,6 +6,8 @@
 #include "data/ansistring.h"
 #include "tracking/fichequadrivel.h"
 
+#include <QFont>
+
 #include <memory>
 
 namespace {
@@ -22,6 +24,9 @@ TFichePrincipale::TFichePrincipale(QWidget* owner)
     : TForm(owner) {
     setObjectName("FichePrincipale");
     setWindowTitle("Quadrivel");
+    QFont designFont(QStringLiteral("Tahoma"));
+    designFont.setPixelSize(11);
+    setFont(designFont);
     SetClientSize(673, 218);
 
     Button1 = createButton(this, "Indicateur Nx Clients vs Clients supp.", {17, 255, 209, 185});

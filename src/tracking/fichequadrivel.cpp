@@ -7,6 +7,7 @@
 #include "data/schema.h"
 #include "tracking/numberformat.h"
 
+#include <QFont>
 #include <QResizeEvent>
 
 namespace {
@@ -120,6 +121,9 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     : TForm(owner) {
     setObjectName("FicheQuadrivel");
     setWindowTitle("Tableau de suivi");
+    QFont designFont(QStringLiteral("MS Sans Serif"));
+    designFont.setPixelSize(11);
+    setFont(designFont);
     setWindowFlag(Qt::WindowMaximizeButtonHint);
     setSizeGripEnabled(true);
 
