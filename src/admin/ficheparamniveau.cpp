@@ -130,12 +130,10 @@ void TFicheParamNiveau::btnAjouterClick() {
     }
     const std::string code = GetComboCode(cblUtilisateurs, cblUtilisateurs->currentIndex());
     const std::string libelle = ToAnsi(edtNiveau->text());
-    {
-        auto query = NewQuery(Database, std::string("INSERT INTO dim_niveau ( code , libelle "
-                                                    ") values (") +
-                                            QuotedStr(code) + "," + QuotedStr(libelle) + " )");
-        query->ExecSQL();
-    }
+    NewQuery(Database, std::string("INSERT INTO dim_niveau ( code , libelle "
+                                   ") values (") +
+                           QuotedStr(code) + "," + QuotedStr(libelle) + " )")
+        ->ExecSQL();
     LoadUtilisateurs();
     LoadListeNiveaux();
 }

@@ -148,13 +148,10 @@ void TFicheParamNiveauAgence::btnAjouterClick() {
         return;
     }
     const std::string agence = GetComboCode(cblAgences, cblAgences->currentIndex());
-    {
-        auto query =
-            NewQuery(Database, std::string("INSERT INTO niveau_agence ( niveau , agence ) "
-                                           "values (") +
-                                   QuotedStr(ChosenLevel()) + "," + QuotedStr(agence) + " )");
-        query->ExecSQL();
-    }
+    NewQuery(Database, std::string("INSERT INTO niveau_agence ( niveau , agence ) "
+                                   "values (") +
+                           QuotedStr(ChosenLevel()) + "," + QuotedStr(agence) + " )")
+        ->ExecSQL();
     LoadAgences();
     LoadListeAgences();
 }
@@ -166,14 +163,11 @@ void TFicheParamNiveauAgence::btnSupprimerClick() {
         return;
     }
     const std::string agence = GetRowCode(lvNiveau, row);
-    {
-        // Only the link with the chosen level: the agency stays attached to
-        // its other levels.
-        auto query = NewQuery(Database, std::string("DELETE FROM niveau_agence ") +
-                                            " WHERE agence = " + QuotedStr(agence) +
-                                            " AND niveau = " + QuotedStr(ChosenLevel()));
-        query->ExecSQL();
-    }
+    // Only the link with the chosen level: the agency stays attached to
+    // its other levels.
+    NewQuery(Database, std::string("DELETE FROM niveau_agence ") + " WHERE agence = " +
+                           QuotedStr(agence) + " AND niveau = " + QuotedStr(ChosenLevel()))
+        ->ExecSQL();
     LoadAgences();
     LoadListeAgences();
 }

@@ -221,14 +221,11 @@ void TABSQuery::Next() {
 TABSField TABSQuery::FieldByName(const std::string& name) const {
     if (!result)
         throw EDatabaseError("La requête n'est pas ouverte.");
-    const int index = result->columns.indexOf(FromAnsi(name), 0);
-    if (index < 0) {
-        for (int i = 0; i < result->columns.size(); ++i)
-            if (result->columns[i].compare(FromAnsi(name), Qt::CaseInsensitive) == 0)
-                return TABSField(this, i);
-        throw EDatabaseError("Champ introuvable : " + name);
-    }
-    return TABSField(this, index);
+    const QString wanted = FromAnsi(name);
+    for (int i = 0; i < result->columns.size(); ++i)
+        if (result->columns[i].compare(wanted, Qt::CaseInsensitive) == 0)
+            return TABSField(this, i);
+    throw EDatabaseError("Champ introuvable : " + name);
 }
 
 int TABSQuery::RecordCount() const {

@@ -55,8 +55,7 @@ struct AgencyWindow {
     }
     void PickLevel(int index) {
         statements.Clear();
-        window->cblNiveaux->setCurrentIndex(index);
-        emit window->cblNiveaux->activated(index);
+        Pick(window->cblNiveaux, index);
     }
 
     TABSDatabase database;

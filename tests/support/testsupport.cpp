@@ -4,6 +4,7 @@
 #include "schema_sql.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QTimer>
 
 #include <sqlite3.h>
@@ -110,4 +111,9 @@ void CloseNextModal(const std::function<void(QWidget*)>& check) {
         modal->close();
     });
     timer->start();
+}
+
+void Pick(QComboBox* list, int index) {
+    list->setCurrentIndex(index);
+    emit list->activated(index);
 }

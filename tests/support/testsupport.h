@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class QComboBox;
 class QWidget;
 class TABSDatabase;
 
@@ -51,6 +52,10 @@ public:
 private:
     std::deque<bool> answers;
 };
+
+// A user's pick of an entry of a drop-down list: the entry is chosen and the
+// list's change handler runs.
+void Pick(QComboBox* list, int index);
 
 // Waits, from the event loop, for the next modal window of the program to be
 // up, runs check on it, then closes it. Use before the click that opens it.

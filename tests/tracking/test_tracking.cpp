@@ -99,12 +99,6 @@ Texts entriesOf(const QComboBox* list) {
     return texts;
 }
 
-// A user's pick of an entry.
-void pick(QComboBox* list, int index) {
-    list->setCurrentIndex(index);
-    emit list->activated(index);
-}
-
 // A tracking window on a fixture file, as the main window hands it over.
 struct Session {
     explicit Session(bool admin, const std::string& userCode = "", const char* figures = kFigures)
@@ -203,45 +197,45 @@ void TestTracking::cascadeAsAUserLivesIt() {
     TFicheQuadrivel& w = s.window;
     s.open();
 
-    pick(w.cblNiveau, 1); // Nord
+    Pick(w.cblNiveau, 1); // Nord
     QCOMPARE(entriesOf(w.cblAgence), (Texts{"<Toutes>", "Lille", "Lyon"}));
     QCOMPARE(w.cblAgence->currentIndex(), 0);
     QCOMPARE(entriesOf(w.cblUtilisateur), Texts{"<tous>"}); // one step down, no further
     QCOMPARE(w.GetDisplayMode(), int(TFicheQuadrivel::dmAgences));
     QCOMPARE(rowsOf(w.lvData), kNordAgencies);
 
-    pick(w.cblAgence, 1); // Lille: users with figures there in January
+    Pick(w.cblAgence, 1); // Lille: users with figures there in January
     QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "Alice Martin", "Bruno Petit"}));
     QCOMPARE(w.cblUtilisateur->currentIndex(), 0);
     QCOMPARE(rowsOf(w.lvData), kLilleUsers);
 
-    pick(w.cblFournisseur, 1); // Acier narrows the figures, not the rows
+    Pick(w.cblFournisseur, 1); // Acier narrows the figures, not the rows
     QCOMPARE(rowsOf(w.lvData), (Rows{row("Alice Martin", {"1000.00", "200.00", "1200.00", "250.00",
                                                           "25.00%", "2", "4", "1", "25.00%"}),
                                      row("Bruno Petit", kZeros)}));
 
-    pick(w.cblUtilisateur, 2); // Bruno, still with Acier
+    Pick(w.cblUtilisateur, 2); // Bruno, still with Acier
     QCOMPARE(w.GetDisplayMode(), int(TFicheQuadrivel::dmUtilisateur));
     QCOMPARE(rowsOf(w.lvData), Rows{row("Bruno Petit", kZeros)});
-    pick(w.cblFournisseur, 0);
+    Pick(w.cblFournisseur, 0);
     QCOMPARE(rowsOf(w.lvData), Rows{kLilleUsers[1]});
     QCOMPARE(entriesOf(w.cblFournisseur), (Texts{"<Tous>", "Acier", "Bois"}));
 
-    pick(w.cblPeriode, 1); // December: the user list follows the month
+    Pick(w.cblPeriode, 1); // December: the user list follows the month
     QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "Chloé Durand"}));
     QCOMPARE(w.cblUtilisateur->currentIndex(), 0);
     QCOMPARE(w.cblAgence->currentIndex(), 1);
     QCOMPARE(rowsOf(w.lvData), Rows{row("Chloé Durand", {"40.00", "0.00", "40.00", "0.00", "0.00%",
                                                          "0", "1", "0", "0.00%"})});
-    pick(w.cblUtilisateur, 1);
-    pick(w.cblPeriode, 0);
+    Pick(w.cblUtilisateur, 1);
+    Pick(w.cblPeriode, 0);
     QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "Alice Martin", "Bruno Petit"}));
     QCOMPARE(rowsOf(w.lvData), kLilleUsers);
 
     // Another level while a user is chosen: the agencies go back to
     // "<Toutes>", the users stay, and the report falls back to the levels.
-    pick(w.cblUtilisateur, 1);
-    pick(w.cblNiveau, 3); // Sud
+    Pick(w.cblUtilisateur, 1);
+    Pick(w.cblNiveau, 3); // Sud
     QCOMPARE(entriesOf(w.cblAgence), (Texts{"<Toutes>", "Marseille"}));
     QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "Alice Martin", "Bruno Petit"}));
     QCOMPARE(w.cblUtilisateur->currentIndex(), 1);
@@ -249,26 +243,26 @@ void TestTracking::cascadeAsAUserLivesIt() {
     QCOMPARE(rowsOf(w.lvData), kAdminLevels);
 
     // "<Tous>" again: no agency query, the agency list is "<Toutes>" alone.
-    pick(w.cblUtilisateur, 0);
-    pick(w.cblNiveau, 1);
+    Pick(w.cblUtilisateur, 0);
+    Pick(w.cblNiveau, 1);
     QCOMPARE(rowsOf(w.lvData), kNordAgencies);
     s.trace.Clear();
-    pick(w.cblNiveau, 0);
+    Pick(w.cblNiveau, 0);
     QCOMPARE(entriesOf(w.cblAgence), Texts{"<Toutes>"});
     QCOMPARE(s.trace.statements.front(),
              std::string("SELECT code, libelle FROM dim_niveau ORDER BY libelle ASC"));
     QCOMPARE(rowsOf(w.lvData), kAdminLevels);
 
     // A level without agencies shows its agencies list empty and no row.
-    pick(w.cblNiveau, 4);
+    Pick(w.cblNiveau, 4);
     QCOMPARE(entriesOf(w.cblAgence), Texts{"<Toutes>"});
     QVERIFY(rowsOf(w.lvData).empty());
 
     // Returning to the window (a box of the program closed): levels and
     // suppliers reload and go back to "all"; agencies and users stay.
-    pick(w.cblNiveau, 1);
-    pick(w.cblAgence, 2);
-    pick(w.cblFournisseur, 2);
+    Pick(w.cblNiveau, 1);
+    Pick(w.cblAgence, 2);
+    Pick(w.cblFournisseur, 2);
     MessageRecorder messages;
     toolkit::ShowMessage("Info");
     QCOMPARE(w.cblNiveau->currentIndex(), 0);
@@ -299,7 +293,7 @@ void TestTracking::statementsOfEveryFillAndRowList() {
         QCOMPARE(first[3 + static_cast<std::size_t>(i)], sumOf(codes[i], levelU1));
 
     s.trace.Clear();
-    pick(w.cblNiveau, 1);
+    Pick(w.cblNiveau, 1);
     const std::string agencies = "SELECT a.code as code, a.libelle as libelle FROM dim_agence "
                                  "a, niveau_agence n WHERE a.code = n.agence AND n.niveau = "
                                  "'U1' ORDER BY libelle ASC";
@@ -309,7 +303,7 @@ void TestTracking::statementsOfEveryFillAndRowList() {
     QCOMPARE(s.trace.statements[2], sumOf("MONTANT_DEVIS_VENTE_HT", " AND dim_agence  = 'A1'"));
 
     s.trace.Clear();
-    pick(w.cblAgence, 1);
+    Pick(w.cblAgence, 1);
     const std::string users = "SELECT distinct u.code, u.libelle FROM dim_utilisateur u, data "
                               "d WHERE d.dim_agence = 'A1' AND u.code  = d.dim_utilisateur "
                               "AND d.period_year \t= 2027 AND d.period_month\t= 1 ORDER BY "
@@ -320,7 +314,7 @@ void TestTracking::statementsOfEveryFillAndRowList() {
                                           " AND dim_agence  = 'A1' AND dim_utilisateur  = 'U1'"));
 
     s.trace.Clear();
-    pick(w.cblFournisseur, 2);
+    Pick(w.cblFournisseur, 2);
     QCOMPARE(s.trace.statements[0], users);
     QCOMPARE(s.trace.statements[1],
              sumOf("MONTANT_DEVIS_VENTE_HT", " AND dim_agence  = 'A1' AND dim_utilisateur  = "
@@ -328,7 +322,7 @@ void TestTracking::statementsOfEveryFillAndRowList() {
 
     // The chosen user: any month of the agency, without the period condition.
     s.trace.Clear();
-    pick(w.cblUtilisateur, 2);
+    Pick(w.cblUtilisateur, 2);
     QCOMPARE(s.trace.statements.size(), std::size_t(1 + 6));
     QCOMPARE(s.trace.statements[0],
              std::string("SELECT distinct u.code, u.libelle FROM dim_utilisateur u, data d "
@@ -336,7 +330,7 @@ void TestTracking::statementsOfEveryFillAndRowList() {
                          "= 'U2' ORDER BY u.libelle ASC"));
 
     s.trace.Clear();
-    pick(w.cblPeriode, 12);
+    Pick(w.cblPeriode, 12);
     QCOMPARE(s.trace.statements[0],
              std::string("SELECT distinct u.code, u.libelle FROM dim_utilisateur u, data d "
                          "WHERE d.dim_agence = 'A1' AND u.code  = d.dim_utilisateur AND "
@@ -370,11 +364,11 @@ void TestTracking::apostrophesInCodesGiveTheRightFigures() {
     s.open();
     QCOMPARE(entriesOf(w.cblNiveau), (Texts{"<Tous>", "Ouest d'Abord"}));
     QCOMPARE(rowsOf(w.lvData), Rows{kAdminLevels[1]});
-    pick(w.cblNiveau, 1);
+    Pick(w.cblNiveau, 1);
     QCOMPARE(entriesOf(w.cblAgence), (Texts{"<Toutes>", "Villeneuve-d'Ascq"}));
-    pick(w.cblAgence, 1);
+    Pick(w.cblAgence, 1);
     QCOMPARE(entriesOf(w.cblUtilisateur), (Texts{"<Tous>", "D'Artagnan"}));
-    pick(w.cblUtilisateur, 1);
+    Pick(w.cblUtilisateur, 1);
     QCOMPARE(rowsOf(w.lvData), Rows{row("D'Artagnan", {"10.00", "2.00", "12.00", "1.00", "10.00%",
                                                        "0", "1", "0", "0.00%"})});
 }
@@ -472,7 +466,7 @@ void TestTracking::failurePartWayKeepsRowsAndRestoresCursor() {
         FROM data_rows;
     )SQL");
     MessageRecorder messages;
-    pick(w.cblNiveau, 1);
+    Pick(w.cblNiveau, 1);
     const Texts errors = messages.Texts(toolkit::MessageKind::Error);
     QCOMPARE(errors.size(), std::size_t(1));
     QVERIFY2(errors[0].find("integer overflow") != std::string::npos, errors[0].c_str());
@@ -482,7 +476,7 @@ void TestTracking::failurePartWayKeepsRowsAndRestoresCursor() {
     QCOMPARE(s.db.findChildren<TABSQuery*>().size(), 0);
 
     // The window stays usable.
-    pick(w.cblNiveau, 3);
+    Pick(w.cblNiveau, 3);
     QCOMPARE(rowsOf(w.lvData),
              Rows{row("Marseille", Texts(kAdminLevels[2].begin() + 1, kAdminLevels[2].end()))});
 }
