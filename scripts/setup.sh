@@ -2,8 +2,10 @@
 # then configures and builds Quadrivel in build/.
 # Extra packages can be asked for in QUADRIVEL_EXTRA_PACKAGES.
 
-QUADRIVEL_PACKAGES="cmake g++ make pkgconf qt6-base-dev qt6-charts-dev libqt6sql6-sqlite \
-qt6-translations-l10n libgl-dev libsqlite3-dev sqlite3 libbenchmark-dev ${QUADRIVEL_EXTRA_PACKAGES:-}"
+# Qt Charts' CMake package needs Qt6OpenGL, which qt6-charts-dev does not pull in.
+QUADRIVEL_PACKAGES="cmake g++ make pkgconf qt6-base-dev qt6-charts-dev libqt6opengl6-dev \
+libqt6sql6-sqlite libqt6sql6-psql qt6-translations-l10n libgl-dev libsqlite3-dev sqlite3 \
+libpq-dev postgresql libbenchmark-dev ${QUADRIVEL_EXTRA_PACKAGES:-}"
 
 quadrivel_install_packages() {
     local missing=()

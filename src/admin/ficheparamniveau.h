@@ -2,7 +2,7 @@
 // none yet, deletes a level together with its agency links.
 #pragma once
 
-#include "app/toolkit.h"
+#include "ui/toolkit.h"
 
 #include <QComboBox>
 #include <QGroupBox>

@@ -2,7 +2,7 @@
 // them.
 #pragma once
 
-#include "app/toolkit.h"
+#include "ui/toolkit.h"
 
 #include <QComboBox>
 #include <QGroupBox>

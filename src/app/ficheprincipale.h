@@ -2,7 +2,7 @@
 // other window.
 #pragma once
 
-#include "app/toolkit.h"
+#include "ui/toolkit.h"
 #include "data/absdatabase.h"
 
 #include <QPushButton>

@@ -1,7 +1,7 @@
 #include "app/startup.h"
 
 #include "app/ficheprincipale.h"
-#include "app/toolkit.h"
+#include "ui/toolkit.h"
 #include "data/ansistring.h"
 
 #include <QApplication>

@@ -2,7 +2,7 @@
 // the common part of the side-by-side and the stacked chart windows.
 #pragma once
 
-#include "app/toolkit.h"
+#include "ui/toolkit.h"
 
 #include <QColor>
 #include <QString>

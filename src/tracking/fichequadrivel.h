@@ -2,7 +2,7 @@
 // report rows.
 #pragma once
 
-#include "app/toolkit.h"
+#include "ui/toolkit.h"
 
 #include <QComboBox>
 #include <QLabel>

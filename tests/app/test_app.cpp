@@ -3,7 +3,7 @@
 
 #include "app/ficheprincipale.h"
 #include "app/startup.h"
-#include "app/toolkit.h"
+#include "ui/toolkit.h"
 #include "data/objectcode.h"
 #include "testsupport.h"
 

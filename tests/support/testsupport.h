@@ -2,7 +2,7 @@
 // messages with chosen answers, recorded statements.
 #pragma once
 
-#include "app/toolkit.h"
+#include "ui/toolkit.h"
 
 #include <QString>
 #include <QTemporaryDir>

@@ -1,4 +1,4 @@
-#include "app/toolkit.h"
+#include "ui/toolkit.h"
 
 #include <QApplication>
 #include <QHeaderView>
