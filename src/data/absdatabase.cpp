@@ -64,9 +64,13 @@ QSqlDatabase TABSDatabase::Connection() {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), alias);
     connectionName = alias;
     // A URI, so that the file is opened read-write and never created; the path
-    // is percent-encoded so that '#' or '?' in a file name stay in it.
-    const QString uri = QStringLiteral("file:%1?mode=rw")
-                            .arg(QString::fromLatin1(QUrl::toPercentEncoding(path, "/")));
+    // is percent-encoded so that '#' or '?' in a file name stay in it. An
+    // absolute path goes after an empty authority ("file:///..."), so that a
+    // path beginning with "//" is not read as a host name.
+    const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
+    const QString uri = (path.startsWith(QLatin1Char('/')) ? QStringLiteral("file://%1?mode=rw")
+                                                           : QStringLiteral("file:%1?mode=rw"))
+                            .arg(encoded);
     db.setDatabaseName(uri);
     db.setConnectOptions(
         QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeout));
@@ -92,41 +96,53 @@ void TABSDatabase::Close() {
     }
     QSqlDatabase::removeDatabase(connectionName);
     connectionName.clear();
+    inTransaction = false;
 }
 
-void TABSDatabase::StartTransaction() {
+void TABSDatabase::runControl(const std::string& statement) {
     QSqlDatabase db = Connection();
     if (OnStatement)
-        OnStatement("BEGIN");
-    qCDebug(lcSql).noquote() << "BEGIN";
-    if (!db.transaction())
-        throw EDatabaseError(engineMessage(db.lastError()));
+        OnStatement(statement);
+    qCDebug(lcSql).noquote() << FromAnsi(statement);
+    QSqlQuery query(db);
+    if (!query.exec(FromAnsi(statement)))
+        throw EDatabaseError(engineMessage(query.lastError()));
+}
+
+void TABSDatabase::StartTransaction(TransactionKind kind,
+                                    const std::vector<std::string>& lockTables) {
+    if (inTransaction)
+        throw EDatabaseError("Une transaction est déjà en cours sur cette base de données.");
+    (void)lockTables; // SQLite locks the whole file: IMMEDIATE already excludes other writers
+    runControl(kind == TransactionKind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    inTransaction = true;
 }
 
 void TABSDatabase::Commit() {
-    QSqlDatabase db = Connection();
-    if (OnStatement)
-        OnStatement("COMMIT");
-    qCDebug(lcSql).noquote() << "COMMIT";
-    if (!db.commit())
-        throw EDatabaseError(engineMessage(db.lastError()));
+    runControl("COMMIT");
+    inTransaction = false;
 }
 
 void TABSDatabase::Rollback() {
+    if (!inTransaction)
+        return;
+    inTransaction = false;
     if (!Connected())
         return;
-    QSqlDatabase db = Connection();
-    if (OnStatement)
-        OnStatement("ROLLBACK");
-    qCDebug(lcSql).noquote() << "ROLLBACK";
-    db.rollback();
+    try {
+        runControl("ROLLBACK");
+    } catch (const EDatabaseError&) {
+        // The engine has already ended the transaction (SQLite does so on some
+        // errors): nothing is left to undo.
+    }
 }
 
 // --- TABSTransaction --------------------------------------------------------
 
-TABSTransaction::TABSTransaction(TABSDatabase* database)
+TABSTransaction::TABSTransaction(TABSDatabase* database, TABSDatabase::TransactionKind kind,
+                                 const std::vector<std::string>& lockTables)
     : database(database) {
-    database->StartTransaction();
+    database->StartTransaction(kind, lockTables);
 }
 
 TABSTransaction::~TABSTransaction() {

@@ -46,19 +46,33 @@ public:
     QSqlDatabase Connection();
     void Close();
 
-    void StartTransaction();
+    // What a transaction is for. A write transaction takes the engine's write
+    // lock at its start (SQLite: BEGIN IMMEDIATE), so that what it reads
+    // cannot change before it writes; LockTables names the tables whose
+    // writers it must exclude on an engine that locks per table. A read
+    // transaction reads every statement from one snapshot and never writes.
+    enum class TransactionKind { Read, Write };
+    void StartTransaction(TransactionKind kind = TransactionKind::Write,
+                          const std::vector<std::string>& lockTables = {});
     void Commit();
     void Rollback();
+    bool InTransaction() const { return inTransaction; }
 
 private:
+    void runControl(const std::string& statement);
+
     QString connectionName;
+    bool inTransaction = false;
 };
 
 // A write made of several statements: committed by Commit(), rolled back when
 // the object goes out of scope without it.
 class TABSTransaction {
 public:
-    explicit TABSTransaction(TABSDatabase* database);
+    explicit TABSTransaction(
+        TABSDatabase* database,
+        TABSDatabase::TransactionKind kind = TABSDatabase::TransactionKind::Write,
+        const std::vector<std::string>& lockTables = {});
     ~TABSTransaction();
     TABSTransaction(const TABSTransaction&) = delete;
     TABSTransaction& operator=(const TABSTransaction&) = delete;

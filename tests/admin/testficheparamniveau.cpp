@@ -192,7 +192,7 @@ void TestAdmin::levelDelete() {
     lw.Click(w.btnSupprimer);
     QVERIFY(lw.messages.messages.empty());
     QCOMPARE(lw.Statements(), QStringList({"SELECT agence FROM niveau_agence WHERE niveau = 'U3'",
-                                           "BEGIN", "DELETE FROM dim_niveau  WHERE code = 'U3'",
+                                           "BEGIN IMMEDIATE", "DELETE FROM dim_niveau  WHERE code = 'U3'",
                                            "COMMIT", kFillUsers, kFillLevels}));
     QCOMPARE(levels(), QStringList({"U2", "U4", "X9"}));
     QCOMPARE(ComboTexts(w.cblUtilisateurs),
@@ -216,7 +216,7 @@ void TestAdmin::levelDelete() {
     QCOMPARE(lw.messages.messages.size(), std::size_t(1));
     QCOMPARE(lw.Statements(),
              QStringList({"SELECT agence FROM niveau_agence WHERE niveau = 'U2'", kFillUsers,
-                          kFillLevels, "BEGIN", "DELETE FROM niveau_agence  WHERE niveau = 'U2'",
+                          kFillLevels, "BEGIN IMMEDIATE", "DELETE FROM niveau_agence  WHERE niveau = 'U2'",
                           "DELETE FROM dim_niveau  WHERE code = 'U2'", "COMMIT", kFillUsers,
                           kFillLevels}));
     QCOMPARE(levels(), QStringList({"U4", "X9"}));
