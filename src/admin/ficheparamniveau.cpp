@@ -92,7 +92,7 @@ void TFicheParamNiveau::LoadUtilisateurs() {
     AddComboCodes(cblUtilisateurs, Database,
                   std::string("SELECT code, libelle FROM dim_utilisateur") +
                       " WHERE code not in( SELECT distinct code FROM "
-                      "dim_niveau)" +
+                      "dim_niveau WHERE code IS NOT NULL)" +
                       " ORDER BY libelle ASC");
     cblUtilisateurs->setCurrentIndex(cblUtilisateurs->count() > 0 ? 0 : -1);
 }
@@ -130,12 +130,38 @@ void TFicheParamNiveau::btnAjouterClick() {
     }
     const std::string code = GetComboCode(cblUtilisateurs, cblUtilisateurs->currentIndex());
     const std::string libelle = ToAnsi(edtNiveau->text());
-    NewQuery(Database, std::string("INSERT INTO dim_niveau ( code , libelle "
-                                   ") values (") +
-                           QuotedStr(code) + "," + QuotedStr(libelle) + " )")
-        ->ExecSQL();
+    bool added = false;
+    {
+        // The check and the insert under one write lock: another administrator
+        // cannot give the user a level in between, even on a table without
+        // its key.
+        TABSTransaction transaction(Database, TABSDatabase::TransactionKind::Write,
+                                    {schema::DimNiveau});
+        if (!LevelExists(code)) {
+            NewQuery(Database, std::string("INSERT INTO dim_niveau ( code , libelle "
+                                           ") values (") +
+                                   QuotedStr(code) + "," + QuotedStr(libelle) + " )")
+                ->ExecSQL();
+            added = true;
+        }
+        transaction.Commit();
+    }
+    if (!added) {
+        LoadUtilisateurs();
+        LoadListeNiveaux();
+        toolkit::ShowMessage("Cet utilisateur a déjà un " + LevelLabel +
+                             " : un autre administrateur vient de le créer.");
+        return;
+    }
     LoadUtilisateurs();
     LoadListeNiveaux();
+}
+
+bool TFicheParamNiveau::LevelExists(const std::string& code) {
+    auto query = NewQuery(Database, std::string("SELECT code FROM dim_niveau") +
+                                        " WHERE code = " + QuotedStr(code));
+    query->Open();
+    return !query->Eof();
 }
 
 void TFicheParamNiveau::btnSupprimerClick() {
@@ -145,36 +171,33 @@ void TFicheParamNiveau::btnSupprimerClick() {
         return;
     }
     const std::string code = GetRowCode(lvNiveau, row);
-    {
-        auto query = NewQuery(Database, std::string("SELECT agence FROM niveau_agence") +
-                                            " WHERE niveau = " + QuotedStr(code));
-        query->Open();
-        const int links = query->RecordCount();
-        bool confirmed = true;
-        if (links > 0) {
-            const std::string question =
-                std::to_string(links) +
-                (links == 1 ? " agence est associée à ce niveau, confirmer la suppression ?"
-                            : " agences sont associées à ce niveau, confirmer la suppression ?");
-            confirmed = toolkit::MessageDlgYesNo(question);
-        }
-        if (confirmed) {
-            // The links and the level go together or not at all.
-            TABSTransaction transaction(Database);
-            if (links > 0) {
-                query->Close();
-                query->SQL.Clear();
-                query->SQL.Add(std::string("DELETE FROM niveau_agence ") +
-                               " WHERE niveau = " + QuotedStr(code));
-                query->ExecSQL();
-            }
-            query->Close();
-            query->SQL.Clear();
-            query->SQL.Add(std::string("DELETE FROM dim_niveau ") +
-                           " WHERE code = " + QuotedStr(code));
-            query->ExecSQL();
-            transaction.Commit();
-        }
+    // The engine counts the links; no lock is held while the question waits.
+    auto count = NewQuery(Database, std::string("SELECT COUNT(*) AS n FROM niveau_agence") +
+                                        " WHERE niveau = " + QuotedStr(code));
+    count->Open();
+    const double links = count->FieldByName("n").AsFloat();
+    count.reset();
+    bool confirmed = true;
+    if (links > 0) {
+        const std::string question =
+            std::to_string(static_cast<long long>(links)) +
+            (links == 1 ? " agence est associée à ce niveau, confirmer la suppression ?"
+                        : " agences sont associées à ce niveau, confirmer la suppression ?");
+        confirmed = toolkit::MessageDlgYesNo(question);
+    }
+    if (confirmed) {
+        // The links and the level go together, under the write lock: a link
+        // that another administrator added after the count goes with them,
+        // and none is left naming a missing level.
+        TABSTransaction transaction(Database, TABSDatabase::TransactionKind::Write,
+                                    {schema::DimNiveau, schema::NiveauAgence});
+        NewQuery(Database, std::string("DELETE FROM niveau_agence ") + " WHERE niveau = " +
+                               QuotedStr(code))
+            ->ExecSQL();
+        NewQuery(Database,
+                 std::string("DELETE FROM dim_niveau ") + " WHERE code = " + QuotedStr(code))
+            ->ExecSQL();
+        transaction.Commit();
     }
     LoadUtilisateurs();
     LoadListeNiveaux();

@@ -41,6 +41,7 @@ public:
     void FormDestroy();
 
 private:
+    bool LevelExists(const std::string& code);
     void LoadUtilisateurs();
     void LoadListeNiveaux();
     void ClearListeNiveaux();

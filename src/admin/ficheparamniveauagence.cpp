@@ -106,7 +106,8 @@ void TFicheParamNiveauAgence::LoadAgences() {
                   std::string("SELECT code, libelle FROM dim_agence") + " WHERE code not in( " +
                       " SELECT distinct agence FROM niveau_agence "
                       "WHERE niveau = " +
-                      QuotedStr(ChosenLevel()) + " )" + " ORDER BY libelle ASC");
+                      QuotedStr(ChosenLevel()) + " AND agence IS NOT NULL" + " )" +
+                      " ORDER BY libelle ASC");
     cblAgences->setCurrentIndex(cblAgences->count() > 0 ? 0 : -1);
 }
 
@@ -148,10 +149,38 @@ void TFicheParamNiveauAgence::btnAjouterClick() {
         return;
     }
     const std::string agence = GetComboCode(cblAgences, cblAgences->currentIndex());
-    NewQuery(Database, std::string("INSERT INTO niveau_agence ( niveau , agence ) "
-                                   "values (") +
-                           QuotedStr(ChosenLevel()) + "," + QuotedStr(agence) + " )")
-        ->ExecSQL();
+    const std::string niveau = ChosenLevel();
+    bool levelExists = false;
+    {
+        // Under the write lock, so that the level cannot be deleted between
+        // the check and the link, and no link is added twice.
+        TABSTransaction transaction(Database, TABSDatabase::TransactionKind::Write,
+                                    {schema::DimNiveau, schema::NiveauAgence});
+        auto level = NewQuery(Database, std::string("SELECT code FROM dim_niveau") +
+                                            " WHERE code = " + QuotedStr(niveau));
+        level->Open();
+        levelExists = !level->Eof();
+        if (levelExists) {
+            auto link = NewQuery(Database, std::string("SELECT agence FROM niveau_agence") +
+                                               " WHERE niveau = " + QuotedStr(niveau) +
+                                               " AND agence = " + QuotedStr(agence));
+            link->Open();
+            if (link->Eof())
+                NewQuery(Database, std::string("INSERT INTO niveau_agence ( niveau , agence ) "
+                                               "values (") +
+                                       QuotedStr(niveau) + "," + QuotedStr(agence) + " )")
+                    ->ExecSQL();
+        }
+        transaction.Commit();
+    }
+    if (!levelExists) {
+        // Another administrator deleted the level: the window's lists are
+        // read again when the message closes.
+        toolkit::ShowMessage("Ce " + LevelLabel +
+                             " n'existe plus : un autre administrateur l'a supprimé. Aucune "
+                             "agence n'a été associée.");
+        return;
+    }
     LoadAgences();
     LoadListeAgences();
 }

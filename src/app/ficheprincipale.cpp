@@ -23,6 +23,7 @@ QPushButton* createButton(QWidget* parent, const char* caption, const QRect& geo
 TFichePrincipale::TFichePrincipale(QWidget* owner)
     : TForm(owner) {
     setObjectName("FichePrincipale");
+    SetMainWindowFrame();
     setWindowTitle("Quadrivel");
     QFont designFont(QStringLiteral("Tahoma"));
     designFont.setPixelSize(11);

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QMessageBox>
 #include <QShowEvent>
 #include <QTreeWidget>
@@ -39,23 +41,49 @@ QWidget* dialogParent() {
     return stack.empty() ? nullptr : stack.back();
 }
 
+// The box for a message. Its text is always plain: names read from the
+// database and file paths are shown as they are, never as markup.
+void configureBox(QMessageBox& box, toolkit::MessageKind kind, const QString& text) {
+    box.setWindowTitle(QApplication::applicationDisplayName());
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    switch (kind) {
+    case toolkit::MessageKind::Confirmation:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::No);
+        break;
+    case toolkit::MessageKind::Error:
+        box.setIcon(QMessageBox::Critical);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case toolkit::MessageKind::Information:
+        box.setIcon(QMessageBox::Information);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    }
+}
+
 bool showBox(toolkit::MessageKind kind, const QString& text) {
     if (messageHook())
         return messageHook()(kind, text);
-    switch (kind) {
-    case toolkit::MessageKind::Confirmation:
-        return QMessageBox::question(dialogParent(), QApplication::applicationDisplayName(), text,
-                                     QMessageBox::Yes | QMessageBox::No,
-                                     QMessageBox::No) == QMessageBox::Yes;
-    case toolkit::MessageKind::Error:
-        QMessageBox::critical(dialogParent(), QApplication::applicationDisplayName(), text);
-        return false;
-    case toolkit::MessageKind::Information:
-        QMessageBox::information(dialogParent(), QApplication::applicationDisplayName(), text);
-        return false;
-    }
-    return false;
+    QMessageBox box(dialogParent());
+    configureBox(box, kind, text);
+    return box.exec() == QMessageBox::Yes;
 }
+
+// Turns a double click on a button into nothing more than its first click.
+class DoubleClickFilter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonDblClick)
+            return true;
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 } // namespace
 
@@ -89,19 +117,48 @@ void TForm::SetClientSize(int width, int height) {
     resize(width, height);
 }
 
+void TForm::SetMainWindowFrame() {
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+}
+
 void TForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous())
         return;
     removeFromStack(this);
     activeStack().push_back(this);
-    runActivate();
+    // The platform window is shown after this event: activate once the show
+    // has gone through, unless the window was hidden again meanwhile.
+    activationPending = true;
+    QPointer<TForm> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self] {
+            if (!self || !self->activationPending)
+                return;
+            self->activationPending = false;
+            if (self->isVisible())
+                self->runActivate();
+        },
+        Qt::QueuedConnection);
+}
+
+void TForm::keyPressEvent(QKeyEvent* event) {
+    // QDialog would close the window on Escape.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TForm::hideEvent(QHideEvent* event) {
     QDialog::hideEvent(event);
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
+        activationPending = false;
         removeFromStack(this);
+    }
 }
 
 void TForm::runActivate() {
@@ -127,6 +184,14 @@ bool MessageDlgYesNo(const std::string& text) {
 
 void ShowError(const QString& text) {
     showBox(MessageKind::Error, text);
+}
+
+void IgnoreDoubleClicks(QPushButton* button) {
+    static const char* const property = "quadrivelDoubleClickFilter";
+    if (button->property(property).toBool())
+        return;
+    button->setProperty(property, true);
+    button->installEventFilter(new DoubleClickFilter(button));
 }
 
 void Guard(const std::function<void()>& handler) {

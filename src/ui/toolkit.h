@@ -24,6 +24,12 @@ class QWidget;
 // ShowMessage() box or a MessageDlg() question. It does not run again when the
 // box that reports an error closes, nor on a switch between applications.
 //
+// The first activation runs once the window is on screen, after the show has
+// gone through the event loop, so that a box it opens stands over the window.
+// Escape closes no window: none has a Cancel button, and a stray key must not
+// lose what was typed. A top-level window (the main window) is a normal
+// window of the desktop, with minimise and maximise buttons.
+//
 // Derived classes call their FormDestroy() from their own destructor, while
 // their controls still exist.
 class TForm : public QDialog {
@@ -37,15 +43,21 @@ public:
     // Sets the size of the area inside the window frame, as a fixed design.
     void SetClientSize(int width, int height);
 
+    // Makes the window a normal top-level window of the desktop rather than a
+    // dialog: for the program's main window.
+    void SetMainWindowFrame();
+
 protected:
     virtual void FormActivate() {}
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
     void hideEvent(QHideEvent* event) override;
 
 private:
     friend void ReactivateActiveForm();
     void runActivate();
+    bool activationPending = false;
 };
 
 namespace toolkit {
@@ -69,8 +81,13 @@ void ShowError(const QString& text);
 // the program goes on. No exception ever crosses Qt's event loop.
 void Guard(const std::function<void()>& handler);
 
+// A double click on the button counts as one click, as on the desktop's own
+// buttons: a quick second click must not repeat an action.
+void IgnoreDoubleClicks(QPushButton* button);
+
 // Connects a button's click to a handler run under Guard().
 template <typename Form> void OnClick(QPushButton* button, Form* form, void (Form::*handler)()) {
+    IgnoreDoubleClicks(button);
     QObject::connect(button, &QPushButton::clicked, form,
                      [form, handler] { Guard([&] { (form->*handler)(); }); });
 }

@@ -30,7 +30,7 @@ const QString kFillLevels = "SELECT code, libelle FROM dim_niveau ORDER BY libel
 QString FillAgencies(const QString& level) {
     return "SELECT code, libelle FROM dim_agence WHERE code not in(  SELECT distinct agence FROM "
            "niveau_agence WHERE niveau = '" +
-           level + "' ) ORDER BY libelle ASC";
+           level + "' AND agence IS NOT NULL ) ORDER BY libelle ASC";
 }
 
 QString FillLinks(const QString& level) {
@@ -45,7 +45,7 @@ struct AgencyWindow {
         database.BusyTimeout = 100;
         window->SetDatabase(&database);
         window->SetLevelLabel("Chef de secteur");
-        window->show();
+        ShowForm(*window);
     }
     QStringList Statements() const { return Strings(statements.statements); }
     void Click(QPushButton* button) {
@@ -139,8 +139,10 @@ void TestAdmin::agencyAttachDetach() {
     aw.Click(w->btnAjouter);
     QVERIFY(aw.messages.messages.empty());
     QCOMPARE(aw.Statements(),
-             QStringList({"INSERT INTO niveau_agence ( niveau , agence ) values ('U2','A''4' )",
-                          FillAgencies("U2"), FillLinks("U2")}));
+             QStringList({"BEGIN IMMEDIATE", "SELECT code FROM dim_niveau WHERE code = 'U2'",
+                          "SELECT agence FROM niveau_agence WHERE niveau = 'U2' AND agence = 'A''4'",
+                          "INSERT INTO niveau_agence ( niveau , agence ) values ('U2','A''4' )",
+                          "COMMIT", FillAgencies("U2"), FillLinks("U2")}));
     QCOMPARE(Links(fixture), QStringList({"U2-A'4", "U2-A1", "U4-A1", "U4-A2"}));
     QCOMPARE(w->cblNiveaux->currentText(), QString("Secteur Nord"));
     QCOMPARE(ComboTexts(w->cblAgences), QStringList({"Marseille", "Paris"}));
@@ -173,7 +175,7 @@ void TestAdmin::agencyAttachDetach() {
     aw.window.reset();
     aw.window = std::make_unique<TFicheParamNiveauAgence>(nullptr);
     aw.window->SetDatabase(&aw.database);
-    aw.window->show();
+    ShowForm(*aw.window);
     QCOMPARE(aw.window->cblNiveaux->currentIndex(), 0);
     QCOMPARE(aw.window->cblNiveaux->currentText(), QString("Secteur Alpes"));
     QCOMPARE(ListRows(aw.window->lvNiveau), QStringList({"Lyon|A1", "Paris|A2"}));
@@ -206,7 +208,7 @@ void TestAdmin::mainWindowOpensWindows() {
     TFichePrincipale main;
     main.SetDatabasePath(fixture.Path());
     main.SetAdmin(true);
-    main.show();
+    ShowForm(main);
 
     QStringList seen;
     const auto inspect = [&](QWidget* modal) {

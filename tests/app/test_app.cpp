@@ -141,7 +141,7 @@ void TestApp::mainWindowForAdministratorAndUser() {
         RunQuadrivel(c.args, [&](TFichePrincipale& window) {
             ran = true;
             QVERIFY(!window.btnParamNiveau->isEnabled());
-            window.show();
+            ShowForm(window);
             QCOMPARE(window.windowTitle(), QString("Quadrivel"));
             QCOMPARE(window.size(), QSize(673, 218));
             QCOMPARE(window.btnTableauSuivi->text(), QString("Tableau de suivi"));
@@ -169,7 +169,7 @@ void TestApp::mainWindowForAdministratorAndUser() {
 void TestApp::activationOnShowAndReturnFromProgramWindows() {
     MessageRecorder recorder;
     CountingForm parent;
-    parent.show();
+    ShowForm(parent);
     QCOMPARE(parent.activations, 1);
 
     toolkit::ShowMessage("Bonjour");
@@ -212,7 +212,7 @@ void TestApp::changeHandlerFiresOnlyOnUserPick() {
         QComboBox* list;
         std::vector<int> picks;
     } form;
-    form.show();
+    ShowForm(form);
 
     form.list->setCurrentIndex(2);
     form.list->clear();
@@ -286,7 +286,7 @@ void TestApp::failingHandlerShowsMessageAndProgramGoesOn() {
         QPushButton* button;
         int clicks = 0;
     } form;
-    form.show();
+    ShowForm(form);
     QTest::mouseClick(form.button, Qt::LeftButton);
     QTest::mouseClick(form.button, Qt::LeftButton);
     QCOMPARE(form.clicks, 2);

@@ -88,7 +88,7 @@ void ChartsTest::designOfBothWindows() {
     auto chart = makeChart(stacked);
     QCOMPARE(chart->size(), QSize(984, 442));
     QCOMPARE(chart->Chart1->geometry(), QRect(8, 8, 968, 426));
-    chart->show();
+    ShowForm(*chart);
     chart->resize(1084, 542);
     QCOMPARE(chart->Chart1->geometry(), QRect(8, 8, 1068, 526));
 
@@ -295,7 +295,7 @@ void ChartsTest::grabDemoCharts() {
     int n = 0;
     for (TFicheBarChart* chart :
          std::vector<TFicheBarChart*>{&clients, &files, &quotes, &repeated}) {
-        chart->show();
+        ShowForm(*chart);
         QVERIFY(QTest::qWaitForWindowExposed(chart));
         QVERIFY(chart->grab().save(QString("%1/quadrivel-chart-%2.png").arg(folder).arg(++n)));
     }

@@ -117,3 +117,8 @@ void Pick(QComboBox* list, int index) {
     list->setCurrentIndex(index);
     emit list->activated(index);
 }
+
+void ShowForm(QWidget& window) {
+    window.show();
+    QCoreApplication::processEvents();
+}

@@ -53,6 +53,10 @@ private:
     std::deque<bool> answers;
 };
 
+// Shows a window and lets its first activation run, as it does once the
+// window is on screen.
+void ShowForm(QWidget& window);
+
 // A user's pick of an entry of a drop-down list: the entry is chosen and the
 // list's change handler runs.
 void Pick(QComboBox* list, int index);

@@ -110,7 +110,7 @@ struct Session {
         window.SetUserCode(userCode);
     }
     void open() {
-        window.show();
+        ShowForm(window);
         trace.Clear();
     }
     FixtureFile file;
@@ -276,7 +276,7 @@ void TestTracking::cascadeAsAUserLivesIt() {
 void TestTracking::statementsOfEveryFillAndRowList() {
     Session s(true);
     TFicheQuadrivel& w = s.window;
-    w.show();
+    ShowForm(w);
     const std::string levels = "SELECT code, libelle FROM dim_niveau ORDER BY libelle ASC";
     const std::string levelU1 = " AND dim_agence  in  ( select distinct agence    from "
                                 "niveau_agence    where niveau = 'U1' )";
@@ -341,7 +341,7 @@ void TestTracking::statementsOfEveryFillAndRowList() {
 void TestTracking::ordinaryUsersSeeOnlyTheirLevel() {
     {
         Session s(false, "U2");
-        s.window.show();
+        ShowForm(s.window);
         QCOMPARE(s.trace.statements[0],
                  std::string("SELECT code, libelle FROM dim_niveau WHERE code = 'U2' ORDER BY "
                              "libelle ASC"));
@@ -352,7 +352,7 @@ void TestTracking::ordinaryUsersSeeOnlyTheirLevel() {
     // empty report.
     for (const std::string code : {"U9", "", "x' OR code<>'", "' OR ''='"}) {
         Session s(false, code);
-        s.window.show();
+        ShowForm(s.window);
         QCOMPARE(entriesOf(s.window.cblNiveau), Texts{"<Tous>"});
         QVERIFY(rowsOf(s.window.lvData).empty());
     }
@@ -490,7 +490,7 @@ void TestTracking::mainWindowOpensIt() {
             main.SetAdmin(true);
         else
             main.SetUserCode("U2");
-        main.show();
+        ShowForm(main);
         for (int opening = 0; opening < 2; ++opening) {
             Rows seen;
             CloseNextModal([&](QWidget* modal) {
