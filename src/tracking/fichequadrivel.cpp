@@ -378,11 +378,11 @@ void TFicheQuadrivel::LoadData() {
                                         FormatFixed(tva),
                                         FormatFixed(ttc),
                                         FormatFixed(margin),
-                                        FormatFixed(marginRate) + "%",
+                                        FormatRate(marginRate),
                                         IntToStr(reminders),
                                         IntToStr(quotes),
                                         IntToStr(orders),
-                                        FormatFixed(conversionRate) + "%",
+                                        FormatRate(conversionRate),
                                     });
         rows->Next();
     }

@@ -6,12 +6,18 @@
 #include <limits>
 
 std::string FormatFixed(double value) {
+    if (!std::isfinite(value))
+        return kNotComputable;
     QLocale locale;
     locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
     // A value that rounds to zero shows without a sign.
     if (std::fabs(value) < 0.005)
         value = 0.0;
     return locale.toString(value, 'f', 2).toStdString();
+}
+
+std::string FormatRate(double value) {
+    return std::isfinite(value) ? FormatFixed(value) + "%" : std::string(kNotComputable);
 }
 
 std::string IntToStr(int value) {

@@ -6,7 +6,15 @@
 // Two decimals, the decimal separator of the user's locale, no thousands
 // separator, a leading minus sign for negative values: 1234.5 -> "1234,50"
 // under French, "1234.50" under C.
+// A value too large for a double (infinite, or not a number after an
+// overflow) shows the mark kNotComputable instead.
 std::string FormatFixed(double value);
+
+// A percentage: FormatFixed followed by "%", or the mark alone when the rate
+// could not be computed.
+std::string FormatRate(double value);
+
+inline constexpr const char* kNotComputable = "n.c.";
 
 // A decimal integer with a leading minus sign when negative.
 std::string IntToStr(int value);

@@ -10,6 +10,9 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QWindow>
 #include <QPointer>
 #include <QTimer>
 #include <QtTest>
@@ -27,6 +30,19 @@ public:
 
 protected:
     void FormActivate() override { ++activations; }
+};
+
+// Notes, at each activation, whether the window was on screen then.
+class ScreenForm : public TForm {
+public:
+    ScreenForm()
+        : TForm(nullptr) {}
+    std::vector<bool> onScreen;
+
+protected:
+    void FormActivate() override {
+        onScreen.push_back(windowHandle() != nullptr && windowHandle()->isVisible());
+    }
 };
 
 // Reads a control in its destruction handler, as the program's windows do.
@@ -74,6 +90,9 @@ private slots:
     void codeItemsStayWithTheirEntriesUntilCleared();
     void destructionHandlerSeesItsControls();
     void failingHandlerShowsMessageAndProgramGoesOn();
+    void windowsAreOnScreenWhenActivatedAndIgnoreEscape();
+    void boxesShowTextAsWritten();
+    void doubleClickIsOneClick();
 };
 
 void TestApp::argumentsDecideTheMode_data() {
@@ -293,6 +312,88 @@ void TestApp::failingHandlerShowsMessageAndProgramGoesOn() {
     QVERIFY(form.isVisible());
     QCOMPARE(recorder.Texts(toolkit::MessageKind::Error),
              (std::vector<std::string>{"no such table: data", ""}));
+}
+
+void TestApp::windowsAreOnScreenWhenActivatedAndIgnoreEscape() {
+    // The first activation runs once the platform window is shown, so that a
+    // box it opens stands over the window, never before it.
+    ScreenForm form;
+    ShowForm(form);
+    QCOMPARE(form.onScreen, std::vector<bool>{true});
+
+    // Shown again by the window system (restored from minimised): no new
+    // activation.
+    form.showMinimized();
+    QCoreApplication::processEvents();
+    form.showNormal();
+    QCoreApplication::processEvents();
+    QCOMPARE(form.onScreen.size(), std::size_t(1));
+
+    // Escape loses nothing: the window and what was typed in it stay.
+    auto* edit = new QLineEdit(&form);
+    edit->setText("Secteur Nord");
+    edit->show();
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_Escape);
+    QTest::keyClick(&form, Qt::Key_Escape);
+    QVERIFY(form.isVisible());
+    QCOMPARE(edit->text(), QString("Secteur Nord"));
+
+    // The main window is a normal window of the desktop, that Escape does not
+    // close either.
+    MessageRecorder recorder;
+    RunQuadrivel({"/nulle/part/base.db", "KOVAR"}, [](TFichePrincipale& window) {
+        ShowForm(window);
+        QCOMPARE(window.windowType(), Qt::Window);
+        QVERIFY(window.windowFlags() & Qt::WindowMinimizeButtonHint);
+        QVERIFY(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+        QTest::keyClick(&window, Qt::Key_Escape);
+        QVERIFY(window.isVisible());
+    });
+}
+
+void TestApp::boxesShowTextAsWritten() {
+    // Names from the database may look like markup: every box shows them as
+    // plain text.
+    const QString name = "<b>Nord</b> <a href=\"x\">lien</a>";
+    const auto checkBox = [&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        QCOMPARE(box->textFormat(), Qt::PlainText);
+        QCOMPARE(box->text(), name);
+    };
+    CloseNextModal(checkBox);
+    toolkit::ShowMessage(name.toStdString());
+    CloseNextModal(checkBox);
+    toolkit::MessageDlgYesNo(name.toStdString());
+    CloseNextModal(checkBox);
+    toolkit::ShowError(name);
+}
+
+void TestApp::doubleClickIsOneClick() {
+    struct Form : TForm {
+        Form()
+            : TForm(nullptr) {
+            button = new QPushButton("Ajouter", this);
+            toolkit::OnClick(button, this, &Form::buttonClick);
+        }
+        void buttonClick() { ++clicks; }
+        QPushButton* button;
+        int clicks = 0;
+    } form;
+    ShowForm(form);
+    // The events of a double click, as the window system sends them.
+    const QPointF at = form.button->rect().center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                    QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, form.button->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                          Qt::NoModifier);
+        QApplication::sendEvent(form.button, &event);
+    }
+    QCOMPARE(form.clicks, 1);
+    QTest::mouseClick(form.button, Qt::LeftButton);
+    QCOMPARE(form.clicks, 2);
 }
 
 QTEST_MAIN(TestApp)
