@@ -11,6 +11,10 @@
 
 #include <sqlite3.h>
 
+#include "data/absdatabase.h"
+
+#include <functional>
+#include <memory>
 #include <string>
 
 class TestAdmin : public QObject {
@@ -22,11 +26,14 @@ private slots:
     void levelAdd();
     void levelDelete();
     void levelRefusedWrites();
+    void levelWritesRaceFreeBetweenAdministrators();
     // Level-agency window.
     void agencyActivationAndLevelChange();
     void agencyChecks();
     void agencyAttachDetach();
     void agencyLockedWrite();
+    void agencyAttachToLevelDeletedMeanwhile();
+    void nullCodesKeepListsFull();
     // Main window buttons.
     void mainWindowOpensWindows();
 };
@@ -61,6 +68,35 @@ inline QStringList Strings(const std::vector<std::string>& values) {
 
 inline QStringList Rows(const FixtureFile& fixture, const std::string& sql) {
     return Strings(fixture.Rows(sql));
+}
+
+// The six tables as another tool may make them: no keys, NULL allowed.
+inline const char* const kKeylessSchema = R"(
+CREATE TABLE dim_utilisateur (code VARCHAR(64), libelle VARCHAR(255));
+CREATE TABLE dim_agence (code VARCHAR(64), libelle VARCHAR(255));
+CREATE TABLE dim_fournisseur (code VARCHAR(64), libelle VARCHAR(255));
+CREATE TABLE dim_niveau (code VARCHAR(64), libelle VARCHAR(255));
+CREATE TABLE niveau_agence (niveau VARCHAR(64), agence VARCHAR(64));
+CREATE TABLE data (code_account VARCHAR(64), period_year INTEGER, period_month INTEGER,
+    dim_agence VARCHAR(64), dim_utilisateur VARCHAR(64), dim_fournisseur VARCHAR(64),
+    dim_dossier VARCHAR(64), valeur DOUBLE PRECISION);
+)";
+
+// Runs action once, just before the database component runs the statement
+// text, as another administrator acting at that moment would; the statements
+// still reach the component's recorder.
+inline void BeforeStatement(TABSDatabase& database, const std::string& text,
+                            std::function<void()> action) {
+    auto previous = database.OnStatement;
+    auto done = std::make_shared<bool>(false);
+    database.OnStatement = [previous, text, action, done](const std::string& statement) {
+        if (!*done && statement == text) {
+            *done = true;
+            action();
+        }
+        if (previous)
+            previous(statement);
+    };
 }
 
 // Another program holding the file's write lock while it lives.

@@ -30,7 +30,9 @@ const QString kNoRow = "Vous devez sélectionner une ligne pour pouvoir la suppr
 
 // A shown level window over a fixture, with messages and statements recorded.
 struct LevelWindow {
-    explicit LevelWindow(const FixtureFile& fixture) {
+    // alias: another connection's name, for a second administrator.
+    explicit LevelWindow(const FixtureFile& fixture, const std::string& alias = "quadrivel") {
+        database.DatabaseName = alias;
         database.DatabaseFileName = fixture.Path();
         database.BusyTimeout = 100;
         window.SetDatabase(&database);
@@ -280,4 +282,88 @@ void TestAdmin::levelRefusedWrites() {
     QCOMPARE(Rows(fixture, "SELECT libelle FROM dim_niveau WHERE code = 'U2'"),
              QStringList({"Secteur Nord"}));
     QVERIFY(lw.database.findChildren<TABSQuery*>().isEmpty());
+}
+
+void TestAdmin::levelWritesRaceFreeBetweenAdministrators() {
+    FixtureFile fixture(kLevels);
+    LevelWindow lw(fixture);
+    auto& w = lw.window;
+    const auto links = [&](const char* level) {
+        return Rows(fixture, std::string("SELECT agence FROM niveau_agence WHERE niveau = '") +
+                                 level + "' ORDER BY 1");
+    };
+
+    // Claire's level has no link when counted; another administrator attaches
+    // Marseille just before the delete starts: no link is left naming the
+    // deleted level.
+    BeforeStatement(lw.database, "BEGIN IMMEDIATE",
+                    [&] { fixture.Exec("INSERT INTO niveau_agence VALUES ('U3','A3')"); });
+    lw.SelectRow(1);
+    lw.Click(w.btnSupprimer);
+    QVERIFY(lw.messages.messages.empty());
+    QVERIFY(Rows(fixture, "SELECT code FROM dim_niveau WHERE code = 'U3'").isEmpty());
+    QVERIFY(links("U3").isEmpty());
+
+    // The question holds no lock: another program writes while it waits, and
+    // its link goes with the level once the user says Yes.
+    bool otherWrote = false;
+    toolkit::SetMessageHook([&](MessageKind kind, const QString&) {
+        if (kind != MessageKind::Confirmation)
+            return false;
+        fixture.Exec("INSERT INTO niveau_agence VALUES ('U2','A2')");
+        otherWrote = true;
+        return true;
+    });
+    lw.SelectRow(0); // Bruno Petit, one link
+    lw.Click(w.btnSupprimer);
+    toolkit::SetMessageHook(nullptr);
+    QVERIFY(otherWrote);
+    QVERIFY(Rows(fixture, "SELECT code FROM dim_niveau WHERE code = 'U2'").isEmpty());
+    QVERIFY(links("U2").isEmpty());
+
+    // A level whose code holds an apostrophe goes with its links.
+    fixture.Exec("INSERT INTO dim_niveau VALUES ('O''NEIL','Secteur d''Olivier');"
+                 "INSERT INTO niveau_agence VALUES ('O''NEIL','A1'), ('O''NEIL','A2')");
+    MessageRecorder messages;
+    w.FormActivate();
+    lw.SelectRow(ListRows(w.lvNiveau).indexOf("Olivier O'Neil|O'NEIL|Secteur d'Olivier"));
+    messages.AnswerNext(true);
+    lw.Click(w.btnSupprimer);
+    QCOMPARE(Strings(messages.Texts(MessageKind::Confirmation)),
+             QStringList({"2 agences sont associées à ce niveau, confirmer la suppression ?"}));
+    QCOMPARE(lw.Statements().mid(0, 1) + lw.Statements().mid(3, 4),
+             QStringList({"SELECT COUNT(*) AS n FROM niveau_agence WHERE niveau = 'O''NEIL'",
+                          "BEGIN IMMEDIATE", "DELETE FROM niveau_agence  WHERE niveau = 'O''NEIL'",
+                          "DELETE FROM dim_niveau  WHERE code = 'O''NEIL'", "COMMIT"}));
+    QVERIFY(links("O''NEIL").isEmpty());
+    QVERIFY(Rows(fixture, "SELECT code FROM dim_niveau WHERE code = 'O''NEIL'").isEmpty());
+
+    // Two administrators give the same user a level, on tables without keys:
+    // one level only, and the second is told why.
+    FixtureFile keyless(std::string(kKeylessSchema) + kLevels, false);
+    LevelWindow first(keyless, "premier");
+    LevelWindow second(keyless, "second");
+    QCOMPARE(first.window.cblUtilisateurs->currentText(), QString("Alice Martin"));
+    QCOMPARE(second.window.cblUtilisateurs->currentText(), QString("Alice Martin"));
+    first.window.edtNiveau->setText("Secteur Ouest");
+    second.window.edtNiveau->setText("Secteur Atlantique");
+    first.Click(first.window.btnAjouter);
+    second.Click(second.window.btnAjouter);
+    QVERIFY(first.messages.messages.empty());
+    QCOMPARE(Strings(second.messages.Texts(MessageKind::Information)),
+             QStringList({"Cet utilisateur a déjà un Chef de secteur : un autre administrateur "
+                          "vient de le créer."}));
+    QCOMPARE(Rows(keyless, "SELECT libelle FROM dim_niveau WHERE code = 'U1'"),
+             QStringList({"Secteur Ouest"}));
+
+    // A write refused by the engine rolls its transaction back: the file's
+    // write lock is free again for other programs.
+    keyless.Exec("CREATE TRIGGER no_levels BEFORE INSERT ON dim_niveau "
+                 "BEGIN SELECT RAISE(ABORT, 'ajout refusé'); END");
+    second.window.edtNiveau->setText("Secteur Atlantique");
+    second.Click(second.window.btnAjouter);
+    QCOMPARE(Strings(second.messages.Texts(MessageKind::Error)), QStringList({"ajout refusé"}));
+    QVERIFY(!second.database.InTransaction());
+    WriteLock other(keyless.Path());
+    QVERIFY(other.Held());
 }

@@ -202,6 +202,72 @@ void TestAdmin::agencyLockedWrite() {
     QCOMPARE(Links(fixture), QStringList({"U2-A1", "U4-A1", "U4-A2", "U4-A3"}));
 }
 
+void TestAdmin::agencyAttachToLevelDeletedMeanwhile() {
+    const QString gone = "Ce Chef de secteur n'existe plus : un autre administrateur l'a "
+                         "supprimé. Aucune agence n'a été associée.";
+    // The window shows Secteur Alpes; another administrator deletes it while
+    // the window is open.
+    {
+        FixtureFile fixture(kLinks);
+        AgencyWindow aw(fixture);
+        fixture.Exec("DELETE FROM niveau_agence WHERE niveau = 'U4';"
+                     "DELETE FROM dim_niveau WHERE code = 'U4'");
+        aw.Click(aw.window->btnAjouter);
+        QCOMPARE(Strings(aw.messages.Texts(MessageKind::Information)), QStringList({gone}));
+        QCOMPARE(Links(fixture), QStringList({"U2-A1"}));
+        // The lists were read again: only the remaining level is offered.
+        QCOMPARE(ComboTexts(aw.window->cblNiveaux), QStringList({"Secteur Nord"}));
+    }
+    // The same, the level going just before the attaching transaction starts.
+    {
+        FixtureFile fixture(kLinks);
+        AgencyWindow aw(fixture);
+        BeforeStatement(aw.database, "BEGIN IMMEDIATE", [&] {
+            fixture.Exec("DELETE FROM niveau_agence WHERE niveau = 'U4';"
+                         "DELETE FROM dim_niveau WHERE code = 'U4'");
+        });
+        aw.Click(aw.window->btnAjouter);
+        QCOMPARE(Strings(aw.messages.Texts(MessageKind::Information)), QStringList({gone}));
+        QCOMPARE(Links(fixture), QStringList({"U2-A1"}));
+    }
+    // A link another administrator has just made is not made twice, on a
+    // table without keys.
+    {
+        FixtureFile fixture(std::string(kKeylessSchema) + kLinks, false);
+        AgencyWindow aw(fixture);
+        QCOMPARE(aw.window->cblAgences->currentText(), QString("Marseille"));
+        fixture.Exec("INSERT INTO niveau_agence VALUES ('U4','A3')");
+        aw.Click(aw.window->btnAjouter);
+        QVERIFY(aw.messages.messages.empty());
+        QCOMPARE(Links(fixture), QStringList({"U2-A1", "U4-A1", "U4-A2", "U4-A3"}));
+        QCOMPARE(ListRows(aw.window->lvNiveau),
+                 QStringList({"Lyon|A1", "Marseille|A3", "Paris|A2"}));
+    }
+}
+
+void TestAdmin::nullCodesKeepListsFull() {
+    // Rows with a NULL code, as another tool may leave them, hide no valid
+    // entry.
+    FixtureFile fixture(std::string(kKeylessSchema) + kLinks +
+                            "INSERT INTO dim_niveau VALUES (NULL, 'Sans code');"
+                            "INSERT INTO niveau_agence VALUES ('U4', NULL), (NULL, 'A3');"
+                            "INSERT INTO dim_utilisateur VALUES ('U7', 'Ariane Roux');",
+                        false);
+    AgencyWindow aw(fixture);
+    aw.PickLevel(ComboTexts(aw.window->cblNiveaux).indexOf("Secteur Alpes"));
+    QCOMPARE(ComboTexts(aw.window->cblAgences), QStringList({"Marseille", "Villeneuve-d'Ascq"}));
+
+    TABSDatabase database;
+    database.DatabaseName = "second";
+    database.DatabaseFileName = fixture.Path();
+    MessageRecorder messages;
+    TFicheParamNiveau levels(nullptr);
+    levels.SetDatabase(&database);
+    ShowForm(levels);
+    QCOMPARE(ComboTexts(levels.cblUtilisateurs), QStringList({"Ariane Roux"}));
+    QVERIFY(messages.messages.empty());
+}
+
 void TestAdmin::mainWindowOpensWindows() {
     FixtureFile fixture(kLinks);
     MessageRecorder messages;
