@@ -171,6 +171,19 @@ void TestData::missingOrBrokenFilesAreReported() {
         query->Open();
         QCOMPARE(query->FieldByName("n").AsFloat(), 4.0);
     }
+    // A path beginning with "//" names the same file: opened, not read as a
+    // host name, nothing created.
+    {
+        TABSDatabase db;
+        db.DatabaseFileName = ("/" + dir.path() + "/base#1.db").toStdString();
+        const auto query = NewQuery(&db, "SELECT count(*) as n FROM niveau_agence");
+        try {
+            query->Open();
+        } catch (const EDatabaseError& error) {
+            QFAIL(error.what());
+        }
+        QCOMPARE(query->FieldByName("n").AsFloat(), 4.0);
+    }
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 3);
 
     // Not a database; a missing table; a rejected statement.
@@ -203,6 +216,15 @@ void TestData::missingOrBrokenFilesAreReported() {
 
 void TestData::lockedFileIsWaitedForThenReported() {
     FixtureFile file(kFigures);
+    // The wait the caller sets is the one the engine uses.
+    for (const int timeout : {200, 5000, 20000}) {
+        TABSDatabase db;
+        db.DatabaseFileName = file.Path();
+        db.BusyTimeout = timeout;
+        const auto query = NewQuery(&db, "PRAGMA busy_timeout");
+        query->Open();
+        QCOMPARE(query->FieldByName("timeout").AsFloat(), double(timeout));
+    }
     sqlite3* other = nullptr;
     QCOMPARE(sqlite3_open(file.Path().c_str(), &other), SQLITE_OK);
     QCOMPARE(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
