@@ -12,6 +12,8 @@
 #include <QtTest>
 
 #include <climits>
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -146,6 +148,7 @@ private slots:
     void apostrophesInCodesGiveTheRightFigures();
     void monthsOfTheList();
     void numberTextsAndCounts();
+    void ratesFromTruncatedCountsAndOverflow();
     void failurePartWayKeepsRowsAndRestoresCursor();
     void mainWindowOpensIt();
 };
@@ -449,6 +452,36 @@ void TestTracking::numberTextsAndCounts() {
     QCOMPARE(rowsOf(s.window.lvData),
              Rows{row("Nord", {"1234,50", "0,00", "1234,50", "617,25", "50,00%", "2147483647",
                                "-2147483648", "3", "0,00%"})});
+}
+
+void TestTracking::ratesFromTruncatedCountsAndOverflow() {
+    QCOMPARE(FormatRate(12.345), std::string("12.35%"));
+    QCOMPARE(FormatRate(std::numeric_limits<double>::infinity()), std::string("n.c."));
+    QCOMPARE(FormatRate(std::nan("")), std::string("n.c."));
+    QCOMPARE(FormatFixed(-std::numeric_limits<double>::infinity()), std::string("n.c."));
+
+    // Nord: 2.9 quotes and 1.9 orders count as 2 and 1, so 50 % (not 65.52 %
+    // from the sums). Sud: a margin on an amount so small that its rate
+    // overflows.
+    Session s(true, "", R"SQL(
+        INSERT INTO dim_niveau VALUES ('U1', 'Nord'), ('U2', 'Sud');
+        INSERT INTO niveau_agence VALUES ('U1', 'A1'), ('U2', 'A3');
+        INSERT INTO data VALUES
+          ('MONTANT_DEVIS_VENTE_HT', 2027, 1, 'A1', 'U1', 'F1', 'D1', 100),
+          ('MARGE_DEVIS_VENTE_HT', 2027, 1, 'A1', 'U1', 'F1', 'D1', 25),
+          ('NB_DOSSIERS_TRAITES', 2027, 1, 'A1', 'U1', 'F1', 'D1', 1.45),
+          ('NB_DOSSIERS_TRAITES', 2027, 1, 'A1', 'U1', 'F1', 'D2', 1.45),
+          ('NB_COMMANDES_TRAITES', 2027, 1, 'A1', 'U1', 'F1', 'D1', 1.9),
+          ('MONTANT_DEVIS_VENTE_HT', 2027, 1, 'A3', 'U2', 'F1', 'D3', 1e-300),
+          ('MARGE_DEVIS_VENTE_HT', 2027, 1, 'A3', 'U2', 'F1', 'D3', 1e10);
+    )SQL");
+    QLocale::setDefault(QLocale::c());
+    s.open();
+    QCOMPARE(rowsOf(s.window.lvData),
+             (Rows{row("Nord", {"100.00", "0.00", "100.00", "25.00", "25.00%", "0", "2", "1",
+                                "50.00%"}),
+                   row("Sud", {"0.00", "0.00", "0.00", "10000000000.00", "n.c.", "0", "0", "0",
+                               "0.00%"})}));
 }
 
 void TestTracking::failurePartWayKeepsRowsAndRestoresCursor() {
