@@ -112,23 +112,27 @@ void ChartsTest::designOfBothWindows() {
 
 void ChartsTest::axisLimitsFollowValues_data() {
     // Step i adds added[i] to series i % 2; the axis limits expected after
-    // each step follow.
+    // each step follow, and the tick interval: 1, 2 or 5 times a power of ten
+    // cutting the span into about eight.
     QTest::addColumn<bool>("stacked");
     QTest::addColumn<QList<double>>("added");
     QTest::addColumn<QList<double>>("minimums");
     QTest::addColumn<QList<double>>("maximums");
+    QTest::addColumn<QList<double>>("ticks");
     QTest::newRow("side by side 500 then -150")
-        << false << QList<double>{500, -150} << QList<double>{0, -195} << QList<double>{650, 650};
+        << false << QList<double>{500, -150} << QList<double>{0, -195} << QList<double>{650, 650}
+        << QList<double>{100, 200};
     QTest::newRow("stacked -150") << true << QList<double>{-150} << QList<double>{-180}
-                                  << QList<double>{0};
+                                  << QList<double>{0} << QList<double>{50};
     QTest::newRow("side by side positives")
         << false << QList<double>{100, 300, 200} << QList<double>{0, 0, 0}
-        << QList<double>{130, 390, 390};
+        << QList<double>{130, 390, 390} << QList<double>{20, 50, 50};
     QTest::newRow("stacked positives")
-        << true << QList<double>{40, 10, 50} << QList<double>{0, 0, 0} << QList<double>{48, 48, 60};
+        << true << QList<double>{40, 10, 50} << QList<double>{0, 0, 0} << QList<double>{48, 48, 60}
+        << QList<double>{10, 10, 10};
     QTest::newRow("equal to current limits")
         << true << QList<double>{-10, 20, -10, 20, 0} << QList<double>{-12, -12, -12, -12, -12}
-        << QList<double>{0, 24, 24, 24, 24};
+        << QList<double>{0, 24, 24, 24, 24} << QList<double>{2, 5, 5, 5, 5};
 }
 
 void ChartsTest::axisLimitsFollowValues() {
@@ -136,11 +140,15 @@ void ChartsTest::axisLimitsFollowValues() {
     QFETCH(QList<double>, added);
     QFETCH(QList<double>, minimums);
     QFETCH(QList<double>, maximums);
+    QFETCH(QList<double>, ticks);
     auto chart = makeChart(stacked);
     for (int step = 0; step < added.size(); ++step) {
         chart->AddValue(step % 2, "m", added[step]);
         QCOMPARE(chart->LeftAxis()->min(), minimums[step]);
         QCOMPARE(chart->LeftAxis()->max(), maximums[step]);
+        QCOMPARE(chart->LeftAxis()->tickType(), QValueAxis::TicksDynamic);
+        QCOMPARE(chart->LeftAxis()->tickAnchor(), 0.0);
+        QCOMPARE(chart->LeftAxis()->tickInterval(), ticks[step]);
     }
 }
 
