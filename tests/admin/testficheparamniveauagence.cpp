@@ -200,6 +200,16 @@ void TestAdmin::agencyLockedWrite() {
     aw.Click(w.btnAjouter);
     QVERIFY(aw.messages.messages.empty());
     QCOMPARE(Links(fixture), QStringList({"U2-A1", "U4-A1", "U4-A2", "U4-A3"}));
+
+    // A link the engine refuses is rolled back: nothing written, and the
+    // file's write lock is free again for other programs.
+    fixture.Exec("CREATE TRIGGER no_links BEFORE INSERT ON niveau_agence "
+                 "BEGIN SELECT RAISE(ABORT, 'lien refusé'); END");
+    aw.Click(w.btnAjouter);
+    QCOMPARE(Strings(aw.messages.Texts(MessageKind::Error)), QStringList({"lien refusé"}));
+    QCOMPARE(Links(fixture), QStringList({"U2-A1", "U4-A1", "U4-A2", "U4-A3"}));
+    WriteLock other(fixture.Path());
+    QVERIFY(other.Held());
 }
 
 void TestAdmin::agencyAttachToLevelDeletedMeanwhile() {
