@@ -5,11 +5,32 @@
 #include <cmath>
 #include <limits>
 
+namespace {
+
+// The user's locale without thousands separator. Made again only when the
+// default locale changes, not for every value shown.
+const QLocale& displayLocale() {
+    thread_local QLocale source;
+    thread_local QLocale display = [] {
+        QLocale locale;
+        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+        return locale;
+    }();
+    const QLocale current;
+    if (current != source) {
+        source = current;
+        display = current;
+        display.setNumberOptions(current.numberOptions() | QLocale::OmitGroupSeparator);
+    }
+    return display;
+}
+
+} // namespace
+
 std::string FormatFixed(double value) {
     if (!std::isfinite(value))
         return kNotComputable;
-    QLocale locale;
-    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    const QLocale& locale = displayLocale();
     // A value that rounds to zero shows without a sign.
     if (std::fabs(value) < 0.005)
         value = 0.0;
