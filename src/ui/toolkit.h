@@ -47,6 +47,10 @@ public:
     // dialog: for the program's main window.
     void SetMainWindowFrame();
 
+    // True from a first show until its activation has ended, and while any
+    // activation runs (it may let events through).
+    bool Activating() const { return activationPending || activationDepth > 0; }
+
 protected:
     virtual void FormActivate() {}
     void showEvent(QShowEvent* event) override;
@@ -58,6 +62,7 @@ private:
     friend void ReactivateActiveForm();
     void runActivate();
     bool activationPending = false;
+    int activationDepth = 0;
 };
 
 namespace toolkit {

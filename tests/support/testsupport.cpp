@@ -97,12 +97,15 @@ StatementRecorder::~StatementRecorder() {
 
 void CloseNextModal(const std::function<void(QWidget*)>& check) {
     // The modal window registers itself once shown, which may be after events
-    // that its activation lets through: poll until it is there.
+    // that its activation lets through, and activates after its show: poll
+    // until it is there and activated.
     auto* timer = new QTimer(qApp);
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, check] {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal)
+            return;
+        if (const auto* form = qobject_cast<const TForm*>(modal); form && form->Activating())
             return;
         timer->stop();
         timer->deleteLater();
