@@ -59,6 +59,8 @@ struct Window {
         window.SetDatabase(&db);
         window.SetAdmin(true);
         window.show();
+        // The window activates (fills its lists) once the show has gone through.
+        QCoreApplication::processEvents();
         if (mode >= TFicheQuadrivel::dmAgences)
             pick(window.cblNiveau, 1);
         if (mode >= TFicheQuadrivel::dmUtilisateurs)
