@@ -6,9 +6,13 @@
 #include <limits>
 
 std::string FormatFixed(double value) {
+    return FormatFixed(value, QLocale());
+}
+
+std::string FormatFixed(double value, const QLocale& chosen) {
     if (!std::isfinite(value))
         return kNotComputable;
-    QLocale locale;
+    QLocale locale = chosen;
     locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
     // A value that rounds to zero shows without a sign.
     if (std::fabs(value) < 0.005)
@@ -22,6 +26,12 @@ std::string FormatRate(double value) {
 
 std::string IntToStr(int value) {
     return std::to_string(value);
+}
+
+std::string FormatCount(double value) {
+    if (!std::isfinite(value))
+        return kNotComputable;
+    return QLocale::c().toString(std::trunc(value), 'f', 0).toStdString();
 }
 
 int TruncateCount(double sum) {

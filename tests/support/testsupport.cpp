@@ -102,10 +102,15 @@ void CloseNextModal(const std::function<void(QWidget*)>& check) {
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, check] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal)
+        // A window under its busy cursor is still filling itself: the poll
+        // may run inside the pending events it lets through.
+        if (!modal || modal->cursor().shape() == Qt::WaitCursor)
             return;
         timer->stop();
         timer->deleteLater();
+        // The window's first activation was queued when it was shown: let it
+        // run before the window is looked at, however long the show took.
+        QCoreApplication::sendPostedEvents();
         if (check)
             check(modal);
         modal->close();
