@@ -191,6 +191,7 @@ void PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
     QPainter painter;
     if (!painter.begin(printer))
         return;
+    painter.setPen(Qt::black);
     const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
     const QRect area(0, 0, page.width(), page.height());
 
@@ -198,6 +199,8 @@ void PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
     body.setPointSizeF(9);
     QFont bold = body;
     bold.setBold(true);
+    QFont titles = bold;
+    titles.setPointSizeF(8.5);
     QFont title = body;
     title.setPointSizeF(16);
     title.setBold(true);
@@ -206,12 +209,14 @@ void PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
     const int line = QFontMetrics(body, printer).height() * 3 / 2;
     const int pad = line / 4;
 
-    // Column widths in the proportions of the list's design widths.
-    static const int designWidths[] = {150, 100, 75, 100, 75, 75, 90, 100, 100, 120};
-    const int designTotal = 985;
+    // Column widths in proportions that fit the titles on an A4 page.
+    static const int proportions[] = {210, 100, 90, 100, 95, 75, 110, 85, 115, 125};
+    int proportionTotal = 0;
+    for (int proportion : proportions)
+        proportionTotal += proportion;
     std::vector<int> left{area.left()};
-    for (int width : designWidths)
-        left.push_back(left.back() + area.width() * width / designTotal);
+    for (int proportion : proportions)
+        left.push_back(left.back() + area.width() * proportion / proportionTotal);
 
     const QString printed =
         QStringLiteral("Imprimé le %1")
@@ -239,7 +244,7 @@ void PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
         }
     };
     auto drawTitles = [&](int y) {
-        drawRow(y, ReportColumnTitles(), bold, true);
+        drawRow(y, ReportColumnTitles(), titles, true);
         painter.drawLine(area.left(), y + line, area.right(), y + line);
         return y + line;
     };

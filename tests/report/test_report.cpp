@@ -15,6 +15,7 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QMimeData>
+#include <QPrinter>
 #include <QProcess>
 #include <QtTest>
 
@@ -140,6 +141,7 @@ private slots:
     void sortingByColumnTitle();
     void contextAndEmptyReport();
     void listsInFrenchOrderWithTheirCodes();
+    void longTablesContinueOnFurtherPages();
     void commandLineEqualsCopyAll();
     void commandLineErrors();
 };
@@ -360,6 +362,31 @@ void TestReport::listsInFrenchOrderWithTheirCodes() {
         QCOMPARE(admin.cblNiveaux->itemText(i), adminTexts.value(i));
         QCOMPARE(GetComboCode(admin.cblNiveaux, i), adminCodes[static_cast<std::size_t>(i)]);
     }
+}
+
+void TestReport::longTablesContinueOnFurtherPages() {
+    QTemporaryDir dir;
+    auto pages = [&](std::size_t count) {
+        const QString path = dir.filePath(QString("report-%1.pdf").arg(count));
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(path);
+        printer.setPageSize(QPageSize(QPageSize::A4));
+        printer.setPageOrientation(QPageLayout::Landscape);
+        const std::vector<TReportRow> rows(count, TReportRow{"N1", "Nord", kVal});
+        TReportContext context;
+        context.year = 2026;
+        context.month = 11;
+        PrintReport(&printer, rows, context);
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            return qsizetype(-1);
+        const QByteArray pdf = file.readAll();
+        return pdf.count("/Type /Page") - pdf.count("/Type /Pages");
+    };
+    QCOMPARE(pages(0), qsizetype(1));
+    QCOMPARE(pages(5), qsizetype(1));
+    QVERIFY(pages(200) > 3);
 }
 
 void TestReport::commandLineEqualsCopyAll() {
