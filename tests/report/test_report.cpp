@@ -2,6 +2,7 @@
 // out by hand: the rows and totals, the CSV bytes, the clipboard, sorting,
 // French order of the lists, and the command-line report.
 
+#include "admin/ficheparamniveau.h"
 #include "admin/ficheparamniveauagence.h"
 #include "data/absdatabase.h"
 #include "data/objectcode.h"
@@ -351,7 +352,9 @@ void TestReport::listsInFrenchOrderWithTheirCodes() {
 
     // Accents and case decide only between otherwise equal names.
     TFicheParamNiveauAgence admin(nullptr);
-    s.file.Exec("INSERT INTO dim_niveau VALUES ('N5', 'éclair'), ('N6', 'Eclair'), ('N7', 'Zoé')");
+    s.file.Exec("INSERT INTO dim_niveau VALUES ('N5', 'éclair'), ('N6', 'Eclair'), ('N7', 'Zoé');"
+                "INSERT INTO dim_utilisateur VALUES ('N5', 'Élodie'), ('N6', 'Zacharie'),"
+                "  ('N7', 'Ève')");
     admin.SetDatabase(&s.db);
     ShowForm(admin);
     const QStringList adminTexts = {"Eclair",        "éclair",     "Hauts-de-France",
@@ -362,6 +365,16 @@ void TestReport::listsInFrenchOrderWithTheirCodes() {
         QCOMPARE(admin.cblNiveaux->itemText(i), adminTexts.value(i));
         QCOMPARE(GetComboCode(admin.cblNiveaux, i), adminCodes[static_cast<std::size_t>(i)]);
     }
+    // The level list of the level window, by its head's name.
+    admin.close();
+    TFicheParamNiveau heads(nullptr);
+    heads.SetDatabase(&s.db);
+    ShowForm(heads);
+    QCOMPARE(heads.lvNiveau->topLevelItemCount(), 3);
+    QCOMPARE(heads.lvNiveau->topLevelItem(0)->text(0), QString("Élodie"));
+    QCOMPARE(heads.lvNiveau->topLevelItem(1)->text(0), QString("Ève"));
+    QCOMPARE(GetRowCode(heads.lvNiveau, 1), std::string("N7"));
+    QCOMPARE(GetRowCode(heads.lvNiveau, 2), std::string("N6"));
 }
 
 void TestReport::longTablesContinueOnFurtherPages() {
