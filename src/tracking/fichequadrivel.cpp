@@ -494,6 +494,21 @@ void TFicheQuadrivel::PaintReport(QPrinter* printer) const {
     PrintReport(printer, Shown, Context());
 }
 
+bool TFicheQuadrivel::ExportPdf(const QString& path) const {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(QPageLayout::Landscape);
+    if (PrintReport(&printer, Shown, Context()))
+        return true;
+    toolkit::ShowMessage(
+        QStringLiteral("Le fichier « %1 » n'a pas pu être écrit (dossier absent ou accès refusé).")
+            .arg(QDir::toNativeSeparators(path))
+            .toStdString());
+    return false;
+}
+
 void TFicheQuadrivel::btnImprimerClick() {
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageSize(QPageSize(QPageSize::A4));
@@ -519,12 +534,7 @@ void TFicheQuadrivel::btnImprimerClick() {
                                                  proposed, QStringLiteral("Fichiers PDF (*.pdf)"));
                 if (path.isEmpty())
                     return;
-                QPrinter pdfPrinter(QPrinter::HighResolution);
-                pdfPrinter.setOutputFormat(QPrinter::PdfFormat);
-                pdfPrinter.setOutputFileName(path);
-                pdfPrinter.setPageSize(QPageSize(QPageSize::A4));
-                pdfPrinter.setPageOrientation(QPageLayout::Landscape);
-                PaintReport(&pdfPrinter);
+                ExportPdf(path);
             });
         });
     }

@@ -89,6 +89,9 @@ public:
     // a message. False when nothing was written.
     bool ExportCsv(const QString& path);
     void PaintReport(QPrinter* printer) const;
+    // The printed pages as a PDF file, A4 landscape; a refused write is
+    // shown in a message.
+    bool ExportPdf(const QString& path) const;
 
     int GetDisplayMode() const;
     int GetAnnee() const;

@@ -186,11 +186,11 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error
     return false;
 }
 
-void PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
+bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
                  const TReportContext& context) {
     QPainter painter;
     if (!painter.begin(printer))
-        return;
+        return false;
     painter.setPen(Qt::black);
     const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
     const QRect area(0, 0, page.width(), page.height());
@@ -303,5 +303,5 @@ void PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
     totals.label = "Total";
     drawRow(y, ReportRowTexts(totals), bold, false);
     footer();
-    painter.end();
+    return painter.end();
 }

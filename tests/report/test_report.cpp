@@ -233,6 +233,9 @@ void TestReport::copyAndExportFromTheWindow() {
     QFile written(path);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(written.readAll(), ReportCsv(w.ShownRows()));
+    QVERIFY(w.ExportPdf(s.file.Folder() + "/export.pdf"));
+    QFile pdf(s.file.Folder() + "/export.pdf");
+    QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
 
     MessageRecorder messages;
     const QString refused = s.file.Folder() + "/absent/export.csv";
@@ -243,6 +246,8 @@ void TestReport::copyAndExportFromTheWindow() {
     QVERIFY2(QString::fromStdString(texts[0]).startsWith("Le fichier « " + refused + " »"),
              texts[0].c_str());
     QVERIFY(!QFile::exists(refused));
+    QVERIFY(!w.ExportPdf(refused));
+    QCOMPARE(messages.messages.size(), std::size_t(2));
 }
 
 void TestReport::sortingByColumnTitle() {
