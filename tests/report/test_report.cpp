@@ -205,7 +205,10 @@ void TestReport::copyAndExportFromTheWindow() {
              QString("Hauts-de-France\t0.00\t0.00\t0.00\t30.00\t0.00%\t-5\t0\t2\t0.00%\n"
                      "Île-de-France\t500.00\t100.00\t600.00\t50.00\t10.00%\t10\t1\t3\t300.00%\n"));
 
-    QTest::mouseClick(w.btnCopierTout, Qt::LeftButton);
+    // The list's context menu holds the same commands.
+    QCOMPARE(w.lvData->contextMenuPolicy(), Qt::ActionsContextMenu);
+    QVERIFY(w.lvData->actions().contains(w.actCopierTout));
+    w.actCopierTout->trigger();
     const QStringList lines = clipboard->text().split('\n');
     QCOMPARE(lines.size(), 5); // titles, three rows, the last line break
     QCOMPARE(lines[0], QString("Niveau\tMontant HT\tTVA\tMontant TTC\tMarge €\tMarge %\t"
@@ -305,6 +308,8 @@ void TestReport::contextAndEmptyReport() {
                      QString::fromStdString(s.file.Path()) +
                      " — Code utilisateur : KOVAR (administrateur)");
         QVERIFY(w.lblAucuneDonnee->isHidden());
+        // The smallest window still shows the last filter whole.
+        QVERIFY(w.minimumWidth() >= w.cblPeriode->geometry().right() + 16);
         // The totals line sits outside the list, which holds the report's rows.
         QCOMPARE(w.lvData->topLevelItemCount(), 1);
         QCOMPARE(w.lvTotal->topLevelItem(0)->text(0), QString("Total"));
