@@ -2,10 +2,14 @@
 
 #include "data/absdatabase.h"
 #include "data/ansistring.h"
+#include "data/frenchorder.h"
 #include "data/objectcode.h"
 #include "data/schema.h"
 
 #include <QFont>
+
+#include <algorithm>
+#include <vector>
 
 TFicheParamNiveau::TFicheParamNiveau(QWidget* owner)
     : TForm(owner) {
@@ -104,15 +108,21 @@ void TFicheParamNiveau::LoadListeNiveaux() {
                               "dim_niveau n, dim_utilisateur u") +
                       " WHERE n.code = u.code" + " ORDER BY u.libelle ASC");
     query->Open();
+    std::vector<std::vector<std::string>> rows; // user, code, label
     while (!query->Eof()) {
-        const std::string utilisateur = query->FieldByName("utilisateur").AsAnsiString();
-        const std::string code = query->FieldByName("code").AsAnsiString();
-        const std::string libelle = query->FieldByName("libelle").AsAnsiString();
-        toolkit::AddListRow(lvNiveau, {utilisateur, code, libelle});
-        SetRowCode(lvNiveau, lvNiveau->topLevelItemCount() - 1, code);
+        rows.push_back({query->FieldByName("utilisateur").AsAnsiString(),
+                        query->FieldByName("code").AsAnsiString(),
+                        query->FieldByName("libelle").AsAnsiString()});
         query->Next();
     }
     query->Close();
+    // By the user's name in French order, as the statement orders bytes.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const auto& a, const auto& b) { return FrenchCompare(a[0], b[0]) < 0; });
+    for (const auto& row : rows) {
+        toolkit::AddListRow(lvNiveau, row);
+        SetRowCode(lvNiveau, lvNiveau->topLevelItemCount() - 1, row[1]);
+    }
 }
 
 void TFicheParamNiveau::ClearListeNiveaux() {
@@ -191,8 +201,8 @@ void TFicheParamNiveau::btnSupprimerClick() {
         // and none is left naming a missing level.
         TABSTransaction transaction(Database, TABSDatabase::TransactionKind::Write,
                                     {schema::DimNiveau, schema::NiveauAgence});
-        NewQuery(Database, std::string("DELETE FROM niveau_agence ") + " WHERE niveau = " +
-                               QuotedStr(code))
+        NewQuery(Database,
+                 std::string("DELETE FROM niveau_agence ") + " WHERE niveau = " + QuotedStr(code))
             ->ExecSQL();
         NewQuery(Database,
                  std::string("DELETE FROM dim_niveau ") + " WHERE code = " + QuotedStr(code))

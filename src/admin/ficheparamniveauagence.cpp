@@ -2,10 +2,14 @@
 
 #include "data/absdatabase.h"
 #include "data/ansistring.h"
+#include "data/frenchorder.h"
 #include "data/objectcode.h"
 #include "data/schema.h"
 
 #include <QFont>
+
+#include <algorithm>
+#include <vector>
 
 TFicheParamNiveauAgence::TFicheParamNiveauAgence(QWidget* owner)
     : TForm(owner) {
@@ -120,14 +124,20 @@ void TFicheParamNiveauAgence::LoadListeAgences() {
                       " WHERE a.code = na.agence" + " AND na.niveau = " + QuotedStr(ChosenLevel()) +
                       " ORDER BY a.libelle ASC");
     query->Open();
+    std::vector<std::vector<std::string>> rows; // label, code
     while (!query->Eof()) {
-        const std::string code = query->FieldByName("code").AsAnsiString();
-        const std::string libelle = query->FieldByName("libelle").AsAnsiString();
-        toolkit::AddListRow(lvNiveau, {libelle, code});
-        SetRowCode(lvNiveau, lvNiveau->topLevelItemCount() - 1, code);
+        rows.push_back({query->FieldByName("libelle").AsAnsiString(),
+                        query->FieldByName("code").AsAnsiString()});
         query->Next();
     }
     query->Close();
+    // In French order of the labels, as the statement orders bytes.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const auto& a, const auto& b) { return FrenchCompare(a[0], b[0]) < 0; });
+    for (const auto& row : rows) {
+        toolkit::AddListRow(lvNiveau, row);
+        SetRowCode(lvNiveau, lvNiveau->topLevelItemCount() - 1, row[1]);
+    }
 }
 
 void TFicheParamNiveauAgence::ClearListeAgences() {

@@ -1,6 +1,8 @@
 // Start-up: the command line, the visual style, the main window.
 #pragma once
 
+#include "tracking/report.h"
+
 #include <QStringList>
 
 #include <functional>
@@ -9,7 +11,6 @@
 class QApplication;
 class TFichePrincipale;
 
-inline constexpr const char* kAdminCode = "KOVAR";
 inline constexpr const char* kMissingArgumentsMessage =
     "Veuillez renseigner les paramètres (1)chemin de la base de données (2)utilisateur";
 

@@ -1,10 +1,15 @@
 #include "data/objectcode.h"
 
 #include "data/absdatabase.h"
+#include "data/frenchorder.h"
 
 #include <QComboBox>
 #include <QTreeWidget>
 #include <QVariant>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -29,14 +34,21 @@ void AddComboCode(QComboBox* list, const std::string& label, const std::string& 
 }
 
 void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& statement) {
+    std::vector<std::pair<std::string, std::string>> entries; // label, code
     const auto query = NewQuery(database, statement);
     query->Open();
     while (!query->Eof()) {
-        AddComboCode(list, query->FieldByName("libelle").AsAnsiString(),
-                     query->FieldByName("code").AsAnsiString());
+        entries.emplace_back(query->FieldByName("libelle").AsAnsiString(),
+                             query->FieldByName("code").AsAnsiString());
         query->Next();
     }
     query->Close();
+    // The engine orders text byte by byte; readers expect French order.
+    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+        return FrenchCompare(a.first, b.first) < 0;
+    });
+    for (const auto& [label, code] : entries)
+        AddComboCode(list, label, code);
 }
 
 std::string GetComboCode(QComboBox* list, int index) {

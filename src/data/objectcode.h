@@ -27,7 +27,9 @@ void AddComboItem(QComboBox* list, const std::string& label, TObjectCode* item);
 void AddComboCode(QComboBox* list, const std::string& label, const std::string& code);
 
 // Runs a SELECT whose rows give "code" and "libelle" and adds one entry per
-// row, in the statement's order: the label as text, the code as code item.
+// row after the entries already there, in French order of the labels (rows
+// with equal labels in the statement's order): the label as text, the code as
+// code item.
 void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& statement);
 
 // The code of the entry at index; the empty text for a negative index, an

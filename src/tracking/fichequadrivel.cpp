@@ -1,14 +1,25 @@
 #include "tracking/fichequadrivel.h"
 
 #include "data/absdatabase.h"
-#include "data/account.h"
-#include "data/accountsql.h"
 #include "data/objectcode.h"
-#include "data/schema.h"
-#include "tracking/numberformat.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QFileDialog>
 #include <QFont>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
 #include <QResizeEvent>
+#include <QScrollBar>
+#include <QToolBar>
+
+#include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -23,57 +34,25 @@ QComboBox* createList(QWidget* parent, const char* name, int left, int top, int 
     return list;
 }
 
+QPushButton* createButton(QWidget* parent, const char* name, const char* caption) {
+    auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+// Heights of the parts under the list.
+constexpr int kTotalHeight = 22;
+constexpr int kButtonHeight = 25;
+constexpr int kListDesignWidth = 1041;
+constexpr int kLabelDesignWidth = 150;
+
 QLabel* createLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
     auto* label = new QLabel(QString::fromUtf8(caption), parent);
     label->setObjectName(QString::fromLatin1(name));
     label->move(left, top);
     label->adjustSize();
     return label;
-}
-
-// The row list of the tracking table and the filter lists share these
-// statements.
-std::string levelsStatement(bool admin, const std::string& userCode) {
-    std::string sql = "SELECT code, libelle FROM dim_niveau";
-    if (!admin)
-        sql += " WHERE code = " + QuotedStr(userCode);
-    sql += " ORDER BY libelle ASC";
-    return sql;
-}
-
-std::string agenciesStatement(const std::string& level) {
-    return "SELECT a.code as code, a.libelle as libelle"
-           " FROM dim_agence a, niveau_agence n"
-           " WHERE a.code = n.agence"
-           " AND n.niveau = " +
-           QuotedStr(level) + " ORDER BY libelle ASC";
-}
-
-std::string usersStatement(const std::string& agency, int year, int month) {
-    return "SELECT distinct u.code, u.libelle"
-           " FROM dim_utilisateur u, data d"
-           " WHERE d.dim_agence = " +
-           QuotedStr(agency) +
-           " AND u.code  = d.dim_utilisateur"
-           " AND d.period_year \t= " +
-           std::to_string(year) + " AND d.period_month\t= " + std::to_string(month) +
-           " ORDER BY u.libelle ASC";
-}
-
-std::string userStatement(const std::string& agency, const std::string& user) {
-    return "SELECT distinct u.code, u.libelle"
-           " FROM dim_utilisateur u, data d"
-           " WHERE d.dim_agence = " +
-           QuotedStr(agency) +
-           " AND u.code  = d.dim_utilisateur"
-           " AND u.code = " +
-           QuotedStr(user) + " ORDER BY u.libelle ASC";
-}
-
-std::string suppliersStatement() {
-    return "SELECT code, libelle"
-           " FROM dim_fournisseur"
-           " ORDER BY libelle ASC";
 }
 
 // Empties a filter list, adds its "all" entry, then one entry per row of the
@@ -149,12 +128,71 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
                                            });
     lvData->setObjectName("lvData");
     lvData->setAlternatingRowColors(true);
-    lvData->setGeometry(16, 72, 1041, 574);
+    lvData->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lvData->header()->setSectionsClickable(true);
+    lvData->installEventFilter(this);
     Label4 = createLabel(this, "Label4", "Fournisseur", 640, 16);
     cblFournisseur = createList(this, "cblFournisseur", 640, 32, 202, {"<tous>"});
     cblFournisseur->setMaxVisibleItems(20);
     Label1 = createLabel(this, "Label1", "Mois", 848, 13);
     cblPeriode = createList(this, "cblPeriode", 848, 32, 202, {"Actuel", "Précédent"});
+
+    lblContexte = new QLabel(this);
+    lblContexte->setObjectName("lblContexte");
+    lblContexte->setTextFormat(Qt::PlainText);
+    lblAucuneDonnee =
+        new QLabel(QStringLiteral("Aucune donnée pour cette sélection"), lvData->viewport());
+    lblAucuneDonnee->setObjectName("lblAucuneDonnee");
+    lblAucuneDonnee->setAlignment(Qt::AlignCenter);
+    lblAucuneDonnee->hide();
+
+    std::vector<toolkit::ListColumn> totalColumns;
+    for (int i = 0; i < lvData->columnCount(); ++i)
+        totalColumns.push_back({lvData->headerItem()->text(i), lvData->columnWidth(i),
+                                static_cast<Qt::Alignment>(lvData->headerItem()->textAlignment(i) &
+                                                           Qt::AlignHorizontal_Mask)});
+    lvTotal = toolkit::CreateListView(this, totalColumns);
+    lvTotal->setObjectName("lvTotal");
+    lvTotal->setHeaderHidden(true);
+    lvTotal->setFocusPolicy(Qt::NoFocus);
+    lvTotal->setSelectionMode(QAbstractItemView::NoSelection);
+    lvTotal->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lvTotal->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QFont totalFont = lvTotal->font();
+    totalFont.setBold(true);
+    lvTotal->setFont(totalFont);
+    connect(lvData->header(), &QHeaderView::sectionResized, lvTotal,
+            [this](int column, int, int width) { lvTotal->setColumnWidth(column, width); });
+    connect(lvData->horizontalScrollBar(), &QScrollBar::valueChanged,
+            lvTotal->horizontalScrollBar(), &QScrollBar::setValue);
+    connect(lvData->header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { toolkit::Guard([&] { lvDataColumnClick(column); }); });
+
+    btnCopierTout = createButton(this, "btnCopierTout", "Copier tout");
+    btnExporter = createButton(this, "btnExporter", "Exporter…");
+    btnImprimer = createButton(this, "btnImprimer", "Imprimer…");
+    toolkit::OnClick(btnCopierTout, this, &TFicheQuadrivel::actCopierToutClick);
+    toolkit::OnClick(btnExporter, this, &TFicheQuadrivel::btnExporterClick);
+    toolkit::OnClick(btnImprimer, this, &TFicheQuadrivel::btnImprimerClick);
+
+    auto addAction = [this](const char* caption, void (TFicheQuadrivel::*handler)()) {
+        auto* action = new QAction(QString::fromUtf8(caption), lvData);
+        connect(action, &QAction::triggered, this,
+                [this, handler] { toolkit::Guard([&] { (this->*handler)(); }); });
+        lvData->addAction(action);
+        return action;
+    };
+    // Ctrl+C itself is caught by eventFilter: the list's own copies one cell.
+    actCopier = addAction("Copier\tCtrl+C", &TFicheQuadrivel::actCopierClick);
+    actCopierTout = addAction("Copier tout", &TFicheQuadrivel::actCopierToutClick);
+    actExporter = addAction("Exporter…", &TFicheQuadrivel::btnExporterClick);
+    actImprimer = addAction("Imprimer…", &TFicheQuadrivel::btnImprimerClick);
+    lvData->setContextMenuPolicy(Qt::ActionsContextMenu);
+
+    AskFileName = [this](const QString& proposed) {
+        return QFileDialog::getSaveFileName(this, QStringLiteral("Exporter le tableau"), proposed,
+                                            QStringLiteral("Fichiers CSV (*.csv)"));
+    };
 
     setTabOrder(cblNiveau, cblAgence);
     setTabOrder(cblAgence, cblUtilisateur);
@@ -163,6 +201,8 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     setTabOrder(cblFournisseur, cblPeriode);
 
     SetClientSize(1073, 662);
+    // Every filter stays visible.
+    setMinimumSize(1073, 360);
 
     toolkit::OnChange(cblNiveau, this, &TFicheQuadrivel::cblNiveauChange);
     toolkit::OnChange(cblAgence, this, &TFicheQuadrivel::cblAgenceChange);
@@ -179,34 +219,62 @@ TFicheQuadrivel::~TFicheQuadrivel() {
 
 void TFicheQuadrivel::resizeEvent(QResizeEvent* event) {
     TForm::resizeEvent(event);
-    // The report grows and shrinks with the window.
-    lvData->setGeometry(16, 72, width() - 32, height() - 88);
+    // The report grows and shrinks with the window, and so does its label
+    // column; the totals line and the buttons stay under it.
+    const int w = width() - 32;
+    const int buttonsTop = height() - 8 - kButtonHeight;
+    const int listHeight = buttonsTop - 8 - kTotalHeight - 72;
+    lblContexte->setGeometry(16, 55, w, 16);
+    lvData->setGeometry(16, 72, w, listHeight);
+    lvTotal->setGeometry(16, 72 + listHeight, w, kTotalHeight);
+    lvData->setColumnWidth(0, kLabelDesignWidth + std::max(0, w - kListDesignWidth));
+    int left = width() - 16;
+    for (QPushButton* button : {btnImprimer, btnExporter, btnCopierTout}) {
+        left -= 100;
+        button->setGeometry(left, buttonsTop, 100, kButtonHeight);
+        left -= 8;
+    }
+    lblAucuneDonnee->setGeometry(lvData->viewport()->rect());
+}
+
+bool TFicheQuadrivel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lvData &&
+        (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->matches(QKeySequence::Copy)) {
+            if (event->type() == QEvent::KeyPress)
+                toolkit::Guard([this] { actCopierClick(); });
+            event->accept();
+            return true;
+        }
+    }
+    return TForm::eventFilter(watched, event);
 }
 
 // --- Filter lists -----------------------------------------------------------
 
 void TFicheQuadrivel::LoadNiveaux() {
-    fillFilterList(cblNiveau, "<Tous>", Database, levelsStatement(Admin, UserCode));
+    fillFilterList(cblNiveau, "<Tous>", Database, LevelsStatement(Admin, UserCode));
     SelNiveau.clear();
 }
 
 void TFicheQuadrivel::LoadAgences() {
     const bool levelChosen = cblNiveau->currentIndex() > 0;
     fillFilterList(cblAgence, "<Toutes>", Database,
-                   levelChosen ? agenciesStatement(SelNiveau) : std::string());
+                   levelChosen ? AgenciesStatement(SelNiveau) : std::string());
     SelAgence.clear();
 }
 
 void TFicheQuadrivel::LoadUtilisateurs() {
     std::string statement;
     if (cblAgence->currentIndex() > 0)
-        statement = usersStatement(SelAgence, GetAnnee(), GetMois());
+        statement = UsersStatement(SelAgence, GetAnnee(), GetMois());
     fillFilterList(cblUtilisateur, "<Tous>", Database, statement);
     SelUtilisateur.clear();
 }
 
 void TFicheQuadrivel::LoadFournisseurs() {
-    fillFilterList(cblFournisseur, "<Tous>", Database, suppliersStatement());
+    fillFilterList(cblFournisseur, "<Tous>", Database, SuppliersStatement());
     SelFournisseur.clear();
 }
 
@@ -296,96 +364,179 @@ int TFicheQuadrivel::GetDisplayMode() const {
 void TFicheQuadrivel::LoadData() {
     BusyCursor busy(this);
     lvData->clear();
+    Report.clear();
+    Shown.clear();
 
-    const int mode = GetDisplayMode();
-    const int year = GetAnnee();
-    const int month = GetMois();
+    TReportSelection selection;
+    selection.mode = static_cast<TReportMode>(GetDisplayMode());
+    selection.admin = Admin;
+    selection.userCode = UserCode;
+    selection.level = SelNiveau;
+    selection.agency = SelAgence;
+    selection.user = SelUtilisateur;
+    selection.supplier = SelFournisseur;
+    selection.year = GetAnnee();
+    selection.month = GetMois();
 
-    std::string statement;
-    switch (mode) {
-    case dmAgences:
-        statement = agenciesStatement(SelNiveau);
-        break;
-    case dmUtilisateurs:
-        statement = usersStatement(SelAgence, year, month);
-        break;
-    case dmUtilisateur:
-        statement = userStatement(SelAgence, SelUtilisateur);
-        break;
-    default:
-        statement = levelsStatement(Admin, UserCode);
-        break;
+    try {
+        // Each row shows as soon as it is computed; a failure part-way keeps
+        // the rows before it.
+        ComputeReport(Database, selection, [this](const TReportRow& row) {
+            Report.push_back(row);
+            Shown.push_back(row);
+            toolkit::AddListRow(lvData, ReportRowTexts(row));
+        });
+    } catch (...) {
+        ShowSummary();
+        throw;
     }
-    const auto rows = NewQuery(Database, statement);
-    rows->Open();
-
-    TAccount account;
-    account.SetPeriod(year, month);
-    TAccountSQL sums;
-    sums.SetDatabase(Database);
-    sums.SetAccount(&account);
-
-    if (SelFournisseur.empty())
-        account.ClearFournisseur();
-    else
-        account.SetFournisseur(SelFournisseur);
-
-    while (!rows->Eof()) {
-        const std::string code = rows->FieldByName("code").AsAnsiString();
-        const std::string libelle = rows->FieldByName("libelle").AsAnsiString();
-
-        switch (mode) {
-        case dmNiveaux:
-            account.SetNiveau(code);
-            account.ClearAgence();
-            account.ClearUtilisateur();
-            break;
-        case dmAgences:
-            account.ClearNiveau();
-            account.SetAgence(code);
-            account.ClearUtilisateur();
-            break;
-        case dmUtilisateurs:
-            account.ClearNiveau();
-            account.SetAgence(SelAgence);
-            account.SetUtilisateur(code);
-            break;
-        default:
-            account.ClearNiveau();
-            account.SetAgence(SelAgence);
-            account.SetUtilisateur(SelUtilisateur);
-            break;
-        }
-
-        auto sum = [&](const char* indicator) {
-            account.SetCodeAccount(indicator);
-            return sums.GetSomme();
-        };
-        const double ht = sum(schema::MontantDevisVenteHT);
-        const double tva = sum(schema::MontantDevisTVA);
-        const double ttc = ht + tva;
-        const double margin = sum(schema::MargeDevisVenteHT);
-        const double marginRate = ht == 0.0 ? 0.0 : margin / ht * 100.0;
-        const int reminders = TruncateCount(sum(schema::NbRelances));
-        const int quotes = TruncateCount(sum(schema::NbDossiersTraites));
-        const int orders = TruncateCount(sum(schema::NbCommandesTraites));
-        const double conversionRate =
-            quotes == 0 ? 0.0 : static_cast<double>(orders) / static_cast<double>(quotes) * 100.0;
-
-        toolkit::AddListRow(lvData, {
-                                        libelle,
-                                        FormatFixed(ht),
-                                        FormatFixed(tva),
-                                        FormatFixed(ttc),
-                                        FormatFixed(margin),
-                                        FormatRate(marginRate),
-                                        IntToStr(reminders),
-                                        IntToStr(quotes),
-                                        IntToStr(orders),
-                                        FormatRate(conversionRate),
-                                    });
-        rows->Next();
-    }
-    rows->Close();
+    ShowRows();
     busy.Finish();
+}
+
+void TFicheQuadrivel::ShowRows() {
+    Shown = SortColumn < 0 ? Report : SortedReport(Report, SortColumn, SortAscending);
+    lvData->clear();
+    for (const TReportRow& row : Shown)
+        toolkit::AddListRow(lvData, ReportRowTexts(row));
+    QHeaderView* header = lvData->header();
+    header->setSortIndicatorShown(SortColumn >= 0);
+    if (SortColumn >= 0)
+        header->setSortIndicator(SortColumn,
+                                 SortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    ShowSummary();
+}
+
+void TFicheQuadrivel::ShowSummary() {
+    lvTotal->clear();
+    TReportRow totals = ReportTotals(Report);
+    totals.label = "Total";
+    toolkit::AddListRow(lvTotal, ReportRowTexts(totals));
+    lblContexte->setText(ReportContextLine(Context()));
+    lblAucuneDonnee->setVisible(Report.empty());
+}
+
+TReportContext TFicheQuadrivel::Context() const {
+    TReportContext context;
+    context.year = GetAnnee();
+    context.month = GetMois();
+    context.levelCaption = lblNiveau->text().toStdString();
+    const int mode = GetDisplayMode();
+    auto chosen = [](const QComboBox* list) { return list->currentText().toStdString(); };
+    if (mode != dmNiveaux)
+        context.level = chosen(cblNiveau);
+    if (mode == dmUtilisateurs || mode == dmUtilisateur)
+        context.agency = chosen(cblAgence);
+    if (mode == dmUtilisateur)
+        context.user = chosen(cblUtilisateur);
+    if (cblFournisseur->currentIndex() > 0)
+        context.supplier = chosen(cblFournisseur);
+    context.database = Database ? Database->DatabaseFileName : std::string();
+    context.userCode = UserCode;
+    context.admin = Admin;
+    return context;
+}
+
+void TFicheQuadrivel::lvDataColumnClick(int column) {
+    if (column != SortColumn) {
+        SortColumn = column;
+        SortAscending = true;
+    } else if (SortAscending) {
+        SortAscending = false;
+    } else {
+        SortColumn = -1;
+    }
+    ShowRows();
+}
+
+// --- Leaving the window -------------------------------------------------------
+
+void TFicheQuadrivel::CopyRows(const std::vector<TReportRow>& rows, bool withTitles) {
+    auto* data = new QMimeData;
+    data->setText(ReportClipboardText(rows, withTitles));
+    data->setHtml(ReportClipboardHtml(rows, withTitles));
+    QApplication::clipboard()->setMimeData(data);
+}
+
+void TFicheQuadrivel::actCopierClick() {
+    std::vector<TReportRow> rows;
+    for (int i = 0; i < lvData->topLevelItemCount(); ++i)
+        if (lvData->topLevelItem(i)->isSelected() && i < static_cast<int>(Shown.size()))
+            rows.push_back(Shown[static_cast<std::size_t>(i)]);
+    if (!rows.empty())
+        CopyRows(rows, false);
+}
+
+void TFicheQuadrivel::actCopierToutClick() {
+    CopyRows(Shown, true);
+}
+
+bool TFicheQuadrivel::ExportCsv(const QString& path) {
+    QString error;
+    if (WriteWholeFile(path, ReportCsv(Shown), &error))
+        return true;
+    toolkit::ShowMessage(
+        QStringLiteral("Le fichier « %1 » n'a pas pu être écrit (dossier absent, accès refusé "
+                       "ou disque plein) : %2")
+            .arg(QDir::toNativeSeparators(path), error)
+            .toStdString());
+    return false;
+}
+
+void TFicheQuadrivel::btnExporterClick() {
+    const QString proposed = QDir::home().filePath(ReportFileName(Context()));
+    const QString path = AskFileName ? AskFileName(proposed) : QString();
+    if (!path.isEmpty())
+        ExportCsv(path);
+}
+
+void TFicheQuadrivel::PaintReport(QPrinter* printer) const {
+    PrintReport(printer, Shown, Context());
+}
+
+bool TFicheQuadrivel::ExportPdf(const QString& path) const {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(QPageLayout::Landscape);
+    if (PrintReport(&printer, Shown, Context()))
+        return true;
+    toolkit::ShowMessage(
+        QStringLiteral("Le fichier « %1 » n'a pas pu être écrit (dossier absent ou accès refusé).")
+            .arg(QDir::toNativeSeparators(path))
+            .toStdString());
+    return false;
+}
+
+void TFicheQuadrivel::btnImprimerClick() {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    printer.setPageOrientation(QPageLayout::Landscape);
+    printer.setDocName(QStringLiteral("Tableau de suivi"));
+    QPrintPreviewDialog preview(&printer, this);
+    preview.setWindowTitle(QStringLiteral("Aperçu avant impression"));
+    preview.resize(1000, 720);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* target) { PaintReport(target); });
+    // A PDF straight from the preview, without going through a printer.
+    if (auto* toolbar = preview.findChild<QToolBar*>()) {
+        toolbar->addSeparator();
+        QAction* pdf = toolbar->addAction(QStringLiteral("PDF…"));
+        pdf->setToolTip(QStringLiteral("Enregistrer en PDF"));
+        connect(pdf, &QAction::triggered, &preview, [this, &preview] {
+            toolkit::Guard([&] {
+                QString proposed = QDir::home().filePath(ReportFileName(Context()));
+                proposed.chop(int(std::strlen(".csv")));
+                proposed += QStringLiteral(".pdf");
+                const QString path =
+                    QFileDialog::getSaveFileName(&preview, QStringLiteral("Enregistrer en PDF"),
+                                                 proposed, QStringLiteral("Fichiers PDF (*.pdf)"));
+                if (path.isEmpty())
+                    return;
+                ExportPdf(path);
+            });
+        });
+    }
+    preview.exec();
 }

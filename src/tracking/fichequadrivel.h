@@ -1,7 +1,9 @@
 // The tracking window "Tableau de suivi": filter lists, month list and the
-// report rows.
+// report rows, with what lets them leave the window: copy, CSV export, print.
 #pragma once
 
+#include "tracking/report.h"
+#include "tracking/reportexport.h"
 #include "ui/toolkit.h"
 
 #include <QComboBox>
@@ -9,14 +11,24 @@
 #include <QTreeWidget>
 
 #include <array>
+#include <functional>
 #include <string>
+#include <vector>
+
+class QAction;
+class QPrinter;
 
 class TABSDatabase;
 
 class TFicheQuadrivel : public TForm {
     Q_OBJECT
 public:
-    enum DisplayMode { dmNiveaux = 0, dmAgences = 1, dmUtilisateurs = 2, dmUtilisateur = 3 };
+    enum DisplayMode {
+        dmNiveaux = rmNiveaux,
+        dmAgences = rmAgences,
+        dmUtilisateurs = rmUtilisateurs,
+        dmUtilisateur = rmUtilisateur
+    };
 
     explicit TFicheQuadrivel(QWidget* owner);
     ~TFicheQuadrivel() override;
@@ -36,6 +48,24 @@ public:
     QComboBox* cblFournisseur;
     QLabel* Label1;
     QComboBox* cblPeriode;
+    // What the figures are for, above the list.
+    QLabel* lblContexte;
+    // Over the empty list: "Aucune donnée pour cette sélection".
+    QLabel* lblAucuneDonnee;
+    // The totals line under the list, in the list's columns.
+    QTreeWidget* lvTotal;
+    QPushButton* btnCopierTout;
+    QPushButton* btnExporter;
+    QPushButton* btnImprimer;
+    // The list's context menu.
+    QAction* actCopier;
+    QAction* actCopierTout;
+    QAction* actExporter;
+    QAction* actImprimer;
+
+    // Where the CSV file goes: asked with a file dialog, proposing a name;
+    // an empty answer cancels. Tests replace it.
+    std::function<QString(const QString& proposed)> AskFileName;
 
     void cblNiveauChange();
     void cblAgenceChange();
@@ -44,6 +74,24 @@ public:
     void FormDestroy();
     void FormActivate() override;
     void cblPeriodeChange();
+    void actCopierClick();
+    void actCopierToutClick();
+    void btnExporterClick();
+    void btnImprimerClick();
+    // A click on a column title: ascending, then descending, then the
+    // statements' order again.
+    void lvDataColumnClick(int column);
+
+    // The rows as shown, in the list's order.
+    const std::vector<TReportRow>& ShownRows() const { return Shown; }
+    TReportContext Context() const;
+    // Writes the shown rows as CSV into the file; a refused write is shown in
+    // a message. False when nothing was written.
+    bool ExportCsv(const QString& path);
+    void PaintReport(QPrinter* printer) const;
+    // The printed pages as a PDF file, A4 landscape; a refused write is
+    // shown in a message.
+    bool ExportPdf(const QString& path) const;
 
     int GetDisplayMode() const;
     int GetAnnee() const;
@@ -51,6 +99,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void LoadNiveaux();
@@ -59,6 +108,9 @@ private:
     void LoadFournisseurs();
     void LoadPeriodes();
     void LoadData();
+    void ShowRows();
+    void ShowSummary();
+    void CopyRows(const std::vector<TReportRow>& rows, bool withTitles);
 
     TABSDatabase* Database = nullptr; // borrowed from the main window
     std::string UserCode;
@@ -69,4 +121,8 @@ private:
     std::string SelFournisseur;
     std::array<int, 13> AnneesPeriode{};
     std::array<int, 13> MoisPeriode{};
+    std::vector<TReportRow> Report; // in the statements' order
+    std::vector<TReportRow> Shown;  // in the list's order
+    int SortColumn = -1;            // -1: the statements' order
+    bool SortAscending = true;
 };

@@ -25,16 +25,25 @@ const QLocale& displayLocale() {
     return display;
 }
 
-} // namespace
-
-std::string FormatFixed(double value) {
+std::string fixedText(double value, const QLocale& locale) {
     if (!std::isfinite(value))
         return kNotComputable;
-    const QLocale& locale = displayLocale();
     // A value that rounds to zero shows without a sign.
     if (std::fabs(value) < 0.005)
         value = 0.0;
     return locale.toString(value, 'f', 2).toStdString();
+}
+
+} // namespace
+
+std::string FormatFixed(double value) {
+    return fixedText(value, displayLocale());
+}
+
+std::string FormatFixed(double value, const QLocale& chosen) {
+    QLocale locale = chosen;
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return fixedText(value, locale);
 }
 
 std::string FormatRate(double value) {
@@ -43,6 +52,12 @@ std::string FormatRate(double value) {
 
 std::string IntToStr(int value) {
     return std::to_string(value);
+}
+
+std::string FormatCount(double value) {
+    if (!std::isfinite(value))
+        return kNotComputable;
+    return QLocale::c().toString(std::trunc(value), 'f', 0).toStdString();
 }
 
 int TruncateCount(double sum) {

@@ -62,7 +62,8 @@ void ShowForm(QWidget& window);
 void Pick(QComboBox* list, int index);
 
 // Waits, from the event loop, for the next modal window of the program to be
-// up, runs check on it, then closes it. Use before the click that opens it.
+// up and done with its first activation (not under the busy cursor), runs
+// check on it, then closes it. Use before the click that opens it.
 void CloseNextModal(const std::function<void(QWidget*)>& check = {});
 
 // Records every statement a database component runs.

@@ -1,0 +1,76 @@
+// Ways a tracking report leaves the window: the texts of the list, the
+// clipboard (tab-separated text and an HTML table), the CSV file for French
+// spreadsheets and the printed page. Each formats the same rows.
+#pragma once
+
+#include "tracking/report.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <string>
+#include <vector>
+
+class QPainter;
+class QPrinter;
+
+// The ten column titles of the report, label first.
+const std::vector<std::string>& ReportColumnTitles();
+
+// A row's texts as the list shows them: the label, then amounts with two
+// decimals and the user's decimal separator, rates followed by "%" (or the
+// mark n.c.), counts as integers.
+std::vector<std::string> ReportRowTexts(const TReportRow& row);
+
+// Tab-separated lines of the rows' texts, each ending with a line break; the
+// column titles first when withTitles. Tabs and line breaks inside a label
+// become blanks, so that every row stays one line of cells.
+QString ReportClipboardText(const std::vector<TReportRow>& rows, bool withTitles);
+// The same rows as an HTML table, numbers right-aligned.
+QString ReportClipboardHtml(const std::vector<TReportRow>& rows, bool withTitles);
+
+// The CSV file for French spreadsheets: UTF-8 with a byte-order mark, ';'
+// between fields, a header line of the column titles, lines ending with CR LF;
+// numbers with a decimal comma and no thousands separator, rates as numbers
+// (their unit is in the title). A field holding ';', '"' or a line break is
+// quoted, with its quotes doubled; a text beginning with '=', '+', '-', '@',
+// tab or carriage return is prefixed with "'" so that no spreadsheet reads it
+// as a formula.
+QByteArray ReportCsv(const std::vector<TReportRow>& rows);
+
+// What the figures are for: the month, the labels of the chosen level,
+// agency, user and supplier (empty for all), where they come from and who
+// asked.
+struct TReportContext {
+    int year = 0;
+    int month = 0;
+    std::string levelCaption = "Chef de secteur";
+    std::string level;
+    std::string agency;
+    std::string user;
+    std::string supplier;
+    std::string database; // file path or server address
+    std::string userCode;
+    bool admin = false;
+};
+
+// "novembre 2026".
+QString FrenchMonth(int year, int month);
+// A server address without its password; a file path as it is.
+QString DatabaseForDisplay(const std::string& database);
+// One line in French: month, filters, database and user code.
+QString ReportContextLine(const TReportContext& context);
+// The proposed CSV file name: "suivi-2026-11" followed by the chosen labels
+// in lower case without accents ("suivi-2026-11-secteur-nord.csv").
+QString ReportFileName(const TReportContext& context);
+
+// Writes the bytes to the file whole or not at all; false with the reason in
+// error when the file could not be written.
+bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error);
+
+// Paints the report on the printer's pages: title, month, filters, database
+// and user code, the table with its titles repeated on every page, the totals
+// line and the date printed. The printer is set to A4 landscape by the
+// caller. False when the printer (or the PDF file) could not be opened.
+bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
+                 const TReportContext& context);

@@ -1,0 +1,181 @@
+// quadrivel-report DATABASE USER [--month YYYY-MM] [--level CODE] [--agency CODE]
+//                  [--user CODE] [--supplier CODE] [--output FILE]
+//
+// Writes the tracking report of one month and selection as CSV for French
+// spreadsheets, on standard output or into a file: the same rows as the
+// tracking window shows for the same user code and filters. Exit status 0 on
+// success, 2 for a wrong command line, 1 when the database or a code is
+// refused.
+
+#include "data/absdatabase.h"
+#include "tracking/report.h"
+#include "tracking/reportexport.h"
+
+#include <QCoreApplication>
+#include <QDate>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <string>
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage : quadrivel-report BASE UTILISATEUR [--month AAAA-MM] [--level CODE] "
+    "[--agency CODE] [--user CODE] [--supplier CODE] [--output FICHIER]\n";
+
+[[noreturn]] void fail(int status, const std::string& error) {
+    std::fprintf(stderr, "quadrivel-report : %s\n", error.c_str());
+    if (status == 2)
+        std::fputs(kUsage, stderr);
+    std::exit(status);
+}
+
+struct Options {
+    std::string database;
+    std::string userCode;
+    std::string month;
+    std::string level;
+    std::string agency;
+    std::string user;
+    std::string supplier;
+    std::string output;
+    bool hasLevel = false;
+    bool hasAgency = false;
+    bool hasUser = false;
+    bool hasOutput = false;
+};
+
+Options parseOptions(int argc, char** argv) {
+    Options options;
+    int positional = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc)
+                fail(2, arg + " attend une valeur");
+            return argv[++i];
+        };
+        if (arg == "--month") {
+            options.month = value();
+        } else if (arg == "--level") {
+            options.level = value();
+            options.hasLevel = true;
+        } else if (arg == "--agency") {
+            options.agency = value();
+            options.hasAgency = true;
+        } else if (arg == "--user") {
+            options.user = value();
+            options.hasUser = true;
+        } else if (arg == "--supplier") {
+            options.supplier = value();
+        } else if (arg == "--output") {
+            options.output = value();
+            options.hasOutput = true;
+            if (options.output.empty())
+                fail(2, "--output attend un nom de fichier");
+        } else if (arg == "-h" || arg == "--help") {
+            std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            fail(2, "option inconnue : " + arg);
+        } else if (positional == 0) {
+            options.database = arg;
+            ++positional;
+        } else if (positional == 1) {
+            options.userCode = arg;
+            ++positional;
+        } else {
+            fail(2, "argument en trop : " + arg);
+        }
+    }
+    if (positional < 2)
+        fail(2, "la base de données et le code utilisateur sont obligatoires");
+    if (options.hasAgency && !options.hasLevel)
+        fail(2, "--agency demande aussi --level (le chef de secteur de l'agence)");
+    if (options.hasUser && !options.hasAgency)
+        fail(2, "--user demande aussi --agency (l'agence de l'utilisateur)");
+    return options;
+}
+
+// The month asked for, among the current month and the twelve before it, as
+// the tracking window offers them.
+QDate chosenMonth(const std::string& text) {
+    const QDate today = QDate::currentDate();
+    const QDate current(today.year(), today.month(), 1);
+    if (text.empty())
+        return current;
+    const QDate month = QDate::fromString(QString::fromStdString(text), QStringLiteral("yyyy-MM"));
+    if (text.size() != 7 || !month.isValid())
+        fail(2, "--month attend un mois AAAA-MM : " + text);
+    if (month > current || month < current.addMonths(-12))
+        fail(2, "le mois " + text + " n'est pas proposé : de " +
+                    current.addMonths(-12).toString(QStringLiteral("yyyy-MM")).toStdString() +
+                    " à " + current.toString(QStringLiteral("yyyy-MM")).toStdString());
+    return month;
+}
+
+// The label of the entry with that code in the rows of a list statement, as
+// the window's lists offer them; a failure when no entry has it.
+std::string labelOf(TABSDatabase* database, const std::string& statement, const std::string& code,
+                    const std::string& what) {
+    const auto query = NewQuery(database, statement);
+    query->Open();
+    while (!query->Eof()) {
+        if (query->FieldByName("code").AsAnsiString() == code)
+            return query->FieldByName("libelle").AsAnsiString();
+        query->Next();
+    }
+    fail(1, what + " pour cette sélection : " + code);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const Options options = parseOptions(argc, argv);
+    const QDate month = chosenMonth(options.month);
+
+    TReportSelection selection;
+    selection.admin = options.userCode == kAdminCode;
+    selection.userCode = selection.admin ? std::string() : options.userCode;
+    selection.level = options.level;
+    selection.agency = options.agency;
+    selection.user = options.user;
+    selection.supplier = options.supplier;
+    selection.year = month.year();
+    selection.month = month.month();
+    selection.mode = ReportModeFor(options.hasLevel, options.hasAgency, options.hasUser);
+
+    QByteArray csv;
+    try {
+        TABSDatabase database;
+        database.DatabaseFileName = options.database;
+        if (options.hasLevel)
+            labelOf(&database, LevelsStatement(selection.admin, selection.userCode), options.level,
+                    "chef de secteur inconnu");
+        if (options.hasAgency)
+            labelOf(&database, AgenciesStatement(options.level), options.agency, "agence inconnue");
+        if (options.hasUser)
+            labelOf(&database, UsersStatement(options.agency, selection.year, selection.month),
+                    options.user, "utilisateur inconnu");
+        if (!options.supplier.empty())
+            labelOf(&database, SuppliersStatement(), options.supplier, "fournisseur inconnu");
+        csv = ReportCsv(ComputeReport(&database, selection));
+    } catch (const std::exception& error) {
+        fail(1, error.what());
+    }
+
+    if (options.hasOutput) {
+        QString error;
+        if (!WriteWholeFile(QString::fromStdString(options.output), csv, &error))
+            fail(1, "le fichier " + options.output +
+                        " n'a pas pu être écrit : " + error.toStdString());
+    } else if (std::fwrite(csv.constData(), 1, static_cast<std::size_t>(csv.size()), stdout) !=
+                   static_cast<std::size_t>(csv.size()) ||
+               std::fflush(stdout) != 0) {
+        fail(1, "l'écriture sur la sortie standard a échoué");
+    }
+    return 0;
+}
