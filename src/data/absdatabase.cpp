@@ -99,11 +99,13 @@ void TABSDatabase::Close() {
     inTransaction = false;
 }
 
-void TABSDatabase::runControl(const std::string& statement) {
+void TABSDatabase::runControl(const std::string& statement, bool traced) {
     QSqlDatabase db = Connection();
-    if (OnStatement)
-        OnStatement(statement);
-    qCDebug(lcSql).noquote() << FromAnsi(statement);
+    if (traced) {
+        if (OnStatement)
+            OnStatement(statement);
+        qCDebug(lcSql).noquote() << FromAnsi(statement);
+    }
     QSqlQuery query(db);
     if (!query.exec(FromAnsi(statement)))
         throw EDatabaseError(engineMessage(query.lastError()));
@@ -114,12 +116,14 @@ void TABSDatabase::StartTransaction(TransactionKind kind,
     if (inTransaction)
         throw EDatabaseError("Une transaction est déjà en cours sur cette base de données.");
     (void)lockTables; // SQLite locks the whole file: IMMEDIATE already excludes other writers
-    runControl(kind == TransactionKind::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    const bool write = kind == TransactionKind::Write;
+    runControl(write ? "BEGIN IMMEDIATE" : "BEGIN", write);
     inTransaction = true;
+    tracedTransaction = write;
 }
 
 void TABSDatabase::Commit() {
-    runControl("COMMIT");
+    runControl("COMMIT", tracedTransaction);
     inTransaction = false;
 }
 
@@ -130,7 +134,7 @@ void TABSDatabase::Rollback() {
     if (!Connected())
         return;
     try {
-        runControl("ROLLBACK");
+        runControl("ROLLBACK", tracedTransaction);
     } catch (const EDatabaseError&) {
         // The engine has already ended the transaction (SQLite does so on some
         // errors): nothing is left to undo.

@@ -50,7 +50,8 @@ public:
     // lock at its start (SQLite: BEGIN IMMEDIATE), so that what it reads
     // cannot change before it writes; LockTables names the tables whose
     // writers it must exclude on an engine that locks per table. A read
-    // transaction reads every statement from one snapshot and never writes.
+    // transaction reads every statement from one snapshot and never writes;
+    // it changes nothing, so its own statements stay out of the trace.
     enum class TransactionKind { Read, Write };
     void StartTransaction(TransactionKind kind = TransactionKind::Write,
                           const std::vector<std::string>& lockTables = {});
@@ -59,10 +60,11 @@ public:
     bool InTransaction() const { return inTransaction; }
 
 private:
-    void runControl(const std::string& statement);
+    void runControl(const std::string& statement, bool traced = true);
 
     QString connectionName;
     bool inTransaction = false;
+    bool tracedTransaction = true;
 };
 
 // A write made of several statements: committed by Commit(), rolled back when

@@ -363,7 +363,6 @@ int TFicheQuadrivel::GetDisplayMode() const {
 
 void TFicheQuadrivel::LoadData() {
     BusyCursor busy(this);
-    lvData->clear();
     Report.clear();
     Shown.clear();
 
@@ -379,15 +378,11 @@ void TFicheQuadrivel::LoadData() {
     selection.month = GetMois();
 
     try {
-        // Each row shows as soon as it is computed; a failure part-way keeps
-        // the rows before it.
-        ComputeReport(Database, selection, [this](const TReportRow& row) {
-            Report.push_back(row);
-            Shown.push_back(row);
-            toolkit::AddListRow(lvData, ReportRowTexts(row));
-        });
+        // A failure part-way still shows the rows computed before it.
+        ComputeReport(Database, selection,
+                      [this](const TReportRow& row) { Report.push_back(row); });
     } catch (...) {
-        ShowSummary();
+        ShowRows();
         throw;
     }
     ShowRows();
@@ -396,9 +391,11 @@ void TFicheQuadrivel::LoadData() {
 
 void TFicheQuadrivel::ShowRows() {
     Shown = SortColumn < 0 ? Report : SortedReport(Report, SortColumn, SortAscending);
-    lvData->clear();
+    std::vector<std::vector<std::string>> texts;
+    texts.reserve(Shown.size());
     for (const TReportRow& row : Shown)
-        toolkit::AddListRow(lvData, ReportRowTexts(row));
+        texts.push_back(ReportRowTexts(row));
+    toolkit::SetListRows(lvData, texts);
     QHeaderView* header = lvData->header();
     header->setSortIndicatorShown(SortColumn >= 0);
     if (SortColumn >= 0)

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 TReportMode ReportModeFor(bool levelChosen, bool agencyChosen, bool userChosen) {
     if (!levelChosen && !agencyChosen && !userChosen)
@@ -106,6 +107,11 @@ double conversionRate(double quotes, double orders) {
 
 std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelection& selection,
                                       const std::function<void(const TReportRow&)>& onRow) {
+    // Every figure of one report from one snapshot, the engine's lock taken
+    // once rather than for every statement.
+    std::optional<TABSTransaction> snapshot;
+    if (database && !database->InTransaction())
+        snapshot.emplace(database, TABSDatabase::TransactionKind::Read);
     const auto rows = NewQuery(database, rowListStatement(selection));
     rows->Open();
 
@@ -170,6 +176,8 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
         rows->Next();
     }
     rows->Close();
+    if (snapshot)
+        snapshot->Commit();
     return report;
 }
 

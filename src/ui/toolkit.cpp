@@ -233,7 +233,9 @@ QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& colu
     return list;
 }
 
-QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& texts) {
+namespace {
+
+QTreeWidgetItem* newListRow(const QTreeWidget* list, const std::vector<std::string>& texts) {
     auto* row = new QTreeWidgetItem();
     const QTreeWidgetItem* header = list->headerItem();
     for (int i = 0; i < static_cast<int>(texts.size()); ++i) {
@@ -241,8 +243,27 @@ QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& t
         if (i < list->columnCount())
             row->setTextAlignment(i, static_cast<Qt::Alignment>(header->textAlignment(i)));
     }
+    return row;
+}
+
+} // namespace
+
+QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& texts) {
+    QTreeWidgetItem* row = newListRow(list, texts);
     list->addTopLevelItem(row);
     return row;
+}
+
+void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>& rows) {
+    const bool updates = list->updatesEnabled();
+    list->setUpdatesEnabled(false);
+    list->clear();
+    QList<QTreeWidgetItem*> items;
+    items.reserve(static_cast<qsizetype>(rows.size()));
+    for (const auto& texts : rows)
+        items.append(newListRow(list, texts));
+    list->addTopLevelItems(items);
+    list->setUpdatesEnabled(updates);
 }
 
 int ListItemIndex(const QTreeWidget* list) {

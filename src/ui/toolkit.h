@@ -116,6 +116,9 @@ QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& colu
 // Adds a row: its caption (first column) then its sub-items, aligned as their
 // columns.
 QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& texts);
+// Replaces every row of a list by the given rows, inserted at once with the
+// list's painting held until they are all in.
+void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>& rows);
 // The index of the selected row, -1 when none.
 int ListItemIndex(const QTreeWidget* list);
 // The texts of a row, caption first (for tests and for copying).

@@ -163,6 +163,35 @@ void TestReport::rowsAndTotalsFromHandFigures() {
     QCOMPARE(agencies[0].figures, kVal);
     QCOMPARE(ReportModeFor(false, true, false), rmNiveaux);
     QCOMPARE(ReportModeFor(true, true, true), rmUtilisateur);
+
+    // Every figure of one report comes from one snapshot: another program's
+    // write between two of its statements does not reach it, and the
+    // report's lock ends with the report.
+    selection = TReportSelection{};
+    selection.admin = true;
+    selection.year = today.year();
+    selection.month = today.month();
+    const std::string moreVat =
+        "UPDATE data SET valeur = valeur + 1000 WHERE code_account = 'MONTANT_DEVIS_TVA'";
+    int statement = 0;
+    db.OnStatement = [&](const std::string&) {
+        if (++statement == 2) {
+            try {
+                file.Exec(moreVat);
+            } catch (const std::runtime_error&) {
+                // Refused while the report reads: as good as not seen.
+            }
+        }
+    };
+    const auto during = ComputeReport(&db, selection);
+    db.OnStatement = nullptr;
+    QCOMPARE(during.size(), std::size_t(3));
+    QCOMPARE(during[0].figures, kHauts);
+    QCOMPARE(db.InTransaction(), false);
+    file.Exec("UPDATE data SET valeur = 7 WHERE code_account = 'MONTANT_DEVIS_TVA'");
+    QCOMPARE(file.Rows("SELECT COUNT(*) FROM data WHERE code_account = 'MONTANT_DEVIS_TVA' "
+                       "AND valeur <> 7"),
+             std::vector<std::string>{"0"});
 }
 
 void TestReport::csvBytes() {
