@@ -102,7 +102,9 @@ QString conninfoValue(const QString& value) {
 
 PGconn* serverHandle(const QSqlDatabase& db) {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
-    if (!handle.isValid() || qstrcmp(handle.typeName(), "PGconn*") != 0)
+    // Qt names the type after libpq's struct, "pg_conn*".
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
         return nullptr;
     return *static_cast<PGconn* const*>(handle.data());
 }
@@ -286,11 +288,17 @@ void TABSDatabase::Close() {
     inTransaction = false;
 }
 
-bool TABSDatabase::connectionLost() const {
+bool TABSDatabase::connectionLost(const QSqlError& error) const {
     if (connectionName.isEmpty())
         return false;
     PGconn* conn = serverHandle(QSqlDatabase::database(connectionName, false));
-    return conn && PQstatus(conn) == CONNECTION_BAD;
+    if (!conn)
+        return false;
+    // The server's last words (administrator's shutdown, crash) come before
+    // libpq notices the closed socket.
+    const QString code = error.nativeErrorCode();
+    return PQstatus(conn) == CONNECTION_BAD || code.startsWith(QLatin1String("57P")) ||
+           code.startsWith(QLatin1String("08"));
 }
 
 void TABSDatabase::trace(const std::string& statement) const {
@@ -306,7 +314,7 @@ QSqlQuery TABSDatabase::Execute(const std::string& statement, bool forwardOnly, 
         if (query.exec(FromAnsi(statement)))
             return query;
         const QSqlError error = query.lastError();
-        if (!connectionLost())
+        if (!connectionLost(error))
             throw EDatabaseError(EngineErrorMessage(error));
         // The server ended the transaction in progress with the connection:
         // nothing of it was written. Only a statement that writes nothing

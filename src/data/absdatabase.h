@@ -93,7 +93,7 @@ private:
     void trace(const std::string& statement) const;
     void openFile(const QString& path, const QString& alias);
     void openServer(const QString& alias);
-    bool connectionLost() const;
+    bool connectionLost(const QSqlError& error) const;
 
     QString connectionName;
     bool inTransaction = false;

@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QPointer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QShowEvent>
 #include <QTreeWidget>
 
@@ -162,7 +162,9 @@ void TForm::hideEvent(QHideEvent* event) {
 }
 
 void TForm::runActivate() {
+    activating = true;
     toolkit::Guard([this] { FormActivate(); });
+    activating = false;
 }
 
 namespace toolkit {

@@ -47,6 +47,10 @@ public:
     // dialog: for the program's main window.
     void SetMainWindowFrame();
 
+    // Whether the window's activation is waiting to run or running (it lets
+    // events through while it reads the database).
+    bool Activating() const { return activationPending || activating; }
+
 protected:
     virtual void FormActivate() {}
     void showEvent(QShowEvent* event) override;
@@ -58,6 +62,7 @@ private:
     friend void ReactivateActiveForm();
     void runActivate();
     bool activationPending = false;
+    bool activating = false;
 };
 
 namespace toolkit {

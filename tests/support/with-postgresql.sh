@@ -6,7 +6,7 @@
 # whatever COMMAND's outcome. The server runs as the unprivileged `postgres`
 # user when started by root (initdb refuses root), listens only on a Unix
 # socket in its own folder (no TCP port), and lets local connections in
-# without a password.
+# without a password, except quadrivel_mdp_essai.
 set -euo pipefail
 
 bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
@@ -31,7 +31,6 @@ stop_server() {
     rm -rf "$folder"
 }
 trap stop_server EXIT
-trap 'exit 130' INT TERM
 
 # A free port number: the socket file's name carries it, no TCP port is opened.
 port=$((20000 + RANDOM % 20000))
@@ -40,10 +39,27 @@ while [ -e "$folder/.s.PGSQL.$port" ]; do port=$((port + 1)); done
 "${as_server_user[@]}" "$bindir/initdb" -D "$folder/data" -U postgres -A trust \
     --locale=C.UTF-8 -E UTF8 >"$folder/initdb.log" 2>&1 ||
     { cat "$folder/initdb.log" >&2; exit 1; }
+# The role quadrivel_mdp_essai must give its password, so that a refused login
+# can be tried; every other local role comes in freely.
+hba="$folder/data/pg_hba.conf"
+{ echo "local all quadrivel_mdp_essai scram-sha-256"; echo "local all all trust"; } >"$hba"
 "${as_server_user[@]}" "$bindir/pg_ctl" -D "$folder/data" -l "$folder/server.log" -w \
     -o "-c listen_addresses='' -c unix_socket_directories='$folder' -p $port -c fsync=off \
 -c synchronous_commit=off -c full_page_writes=off" start >/dev/null ||
     { cat "$folder/server.log" >&2; exit 1; }
 
+# Should this script be killed outright (a test runner's timeout), the server
+# still goes once the script is gone.
+script=$$
+(
+    trap '' INT TERM
+    while kill -0 "$script" 2>/dev/null; do sleep 1; done
+    stop_server
+) >/dev/null 2>&1 &
+
 export QUADRIVEL_TEST_PG_URI="postgresql:///postgres?host=$folder&port=$port&user=postgres"
-"$@"
+# In the background, so that a signal stops the server at once.
+"$@" &
+child=$!
+trap 'kill "$child" 2>/dev/null; exit 130' INT TERM
+wait "$child"
