@@ -25,6 +25,7 @@ private slots:
     void levelDelete();
     void levelRefusedWrites();
     void levelWritesRaceFreeBetweenAdministrators();
+    void levelWritesRefusedToReaderRole();
     // Level-agency window.
     void agencyActivationAndLevelChange();
     void agencyChecks();

@@ -375,3 +375,49 @@ void TestAdmin::levelWritesRaceFreeBetweenAdministrators() {
     WriteLock other(keyless);
     QVERIFY(other.Held());
 }
+
+void TestAdmin::levelWritesRefusedToReaderRole() {
+    if (!FixtureFile::OnServer())
+        return; // a file has no roles
+    // A reader who typed the administrator's code: the window shows, every
+    // write is refused by the server, nothing changes, the window goes on.
+    FixtureFile fixture(kLevels);
+    fixture.MakeRoles();
+    const QStringList levels = Rows(fixture, "SELECT code, libelle FROM dim_niveau ORDER BY 1");
+    const QStringList links =
+        Rows(fixture, "SELECT niveau, agence FROM niveau_agence ORDER BY 1, 2");
+    const QString refused = "Le serveur refuse cette opération : ce compte n'en a pas le droit. "
+                            "Rien n'a été modifié.\nMessage du moteur : permission denied for "
+                            "table ";
+    LevelWindow lw(fixture);
+    lw.database.Close();
+    lw.database.DatabaseFileName = fixture.UriAs("lecteur_essai");
+    auto& w = lw.window;
+    w.FormActivate();
+    QCOMPARE(ComboTexts(w.cblUtilisateurs), QStringList({"Alice Martin", "Olivier O'Neil"}));
+
+    w.edtNiveau->setText("Secteur Ouest");
+    lw.Click(w.btnAjouter);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Error)), QStringList({refused + "dim_niveau"}));
+    QVERIFY(!lw.database.InTransaction());
+
+    lw.SelectRow(1); // Claire Dubois, no link
+    lw.Click(w.btnSupprimer);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Error)), QStringList({refused + "dim_niveau"}));
+    QCOMPARE(Rows(fixture, "SELECT code, libelle FROM dim_niveau ORDER BY 1"), levels);
+    QCOMPARE(Rows(fixture, "SELECT niveau, agence FROM niveau_agence ORDER BY 1, 2"), links);
+
+    // Still usable: the lists are read again.
+    lw.statements.Clear();
+    w.FormActivate();
+    QCOMPARE(lw.Statements(), QStringList({kFillUsers, kFillLevels}));
+    QCOMPARE(ListRows(w.lvNiveau).size(), 3);
+
+    // The administrator's role writes the same level.
+    lw.database.Close();
+    lw.database.DatabaseFileName = fixture.UriAs("admin_essai");
+    lw.Click(w.btnAjouter);
+    QVERIFY(lw.messages.messages.empty());
+    QCOMPARE(Rows(fixture, "SELECT libelle FROM dim_niveau WHERE code = 'U1'"),
+             QStringList({"Secteur Ouest"}));
+}

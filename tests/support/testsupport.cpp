@@ -13,6 +13,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -166,6 +168,17 @@ std::vector<std::string> FixtureFile::Rows(const std::string& sql) const {
     sqlite3_finalize(stmt);
     sqlite3_close(db);
     return rows;
+}
+
+void FixtureFile::MakeRoles() const {
+    std::ifstream file(QUADRIVEL_SOURCE_DIR "/db/roles-postgresql.sql");
+    if (!file)
+        throw std::runtime_error("db/roles-postgresql.sql cannot be read");
+    std::stringstream script;
+    script << file.rdbuf();
+    Exec(script.str() + ";DROP ROLE IF EXISTS lecteur_essai; DROP ROLE IF EXISTS admin_essai;"
+                        "CREATE ROLE lecteur_essai LOGIN IN ROLE quadrivel_lecteur;"
+                        "CREATE ROLE admin_essai LOGIN IN ROLE quadrivel_admin");
 }
 
 std::vector<std::string> FixtureFile::WriteBegin(const std::vector<std::string>& tables) const {

@@ -41,6 +41,10 @@ public:
     std::vector<std::string> Rows(const std::string& sql) const;
     QString Folder() const { return dir.path(); }
 
+    // Runs db/roles-postgresql.sql, then makes a login role in each group:
+    // lecteur_essai (reader) and admin_essai (administrator).
+    void MakeRoles() const;
+
     // The control statements that start a write transaction locking tables.
     std::vector<std::string> WriteBegin(const std::vector<std::string>& tables) const;
     // A trigger that refuses every `operation` (INSERT, DELETE) on table with
