@@ -102,6 +102,7 @@ struct Window {
         window.SetDatabase(&db);
         window.SetAdmin(true);
         window.show();
+        QCoreApplication::processEvents(); // the first activation, after the show
         if (mode >= TFicheQuadrivel::dmAgences)
             pick(window.cblNiveau, 1);
         if (mode >= TFicheQuadrivel::dmUtilisateurs)

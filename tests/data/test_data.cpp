@@ -75,6 +75,7 @@ private slots:
     void serverErrorsInFrench();
     void lostConnectionIsOpenedAgain();
     void sumsReadTheSameOverAnyColumnType();
+    void serverOrdersNamesTheFrenchWay();
     void queriesLeftBehindGoWithTheirOwner();
 
     void accountRecordFlags();
@@ -645,6 +646,39 @@ void TestData::sumsOnKnownFigures() {
     account.SetPeriod(2016, 5); // no figure at all that month
     QCOMPARE(sql.GetSomme(), 0.0);
     QCOMPARE(trace.statements.size(), std::size_t(12));
+}
+
+void TestData::serverOrdersNamesTheFrenchWay() {
+    if (!FixtureFile::OnServer())
+        return; // a file's order is the program's
+    // The same statement on a database made as the README says, and on one
+    // with the server's byte order.
+    const char* levels = "INSERT INTO dim_niveau VALUES ('U1', 'Zèbre'), ('U2', 'Évry'), "
+                         "('U3', 'école'), ('U4', 'Eaubonne'), ('U5', 'Ézy')";
+    FixtureFile plain(levels);
+    plain.Exec("DROP DATABASE IF EXISTS quadrivel_fr");
+    plain.Exec("CREATE DATABASE quadrivel_fr TEMPLATE template0 LOCALE_PROVIDER icu "
+               "ICU_LOCALE 'fr-FR' LOCALE 'C.UTF-8' ENCODING 'UTF8'");
+    const auto ordered = [](const std::string& uri, const char* sql) {
+        TABSDatabase db;
+        db.DatabaseFileName = uri;
+        if (sql)
+            NewQuery(&db, sql)->ExecSQL();
+        const auto query =
+            NewQuery(&db, "SELECT code, libelle FROM dim_niveau ORDER BY libelle ASC");
+        query->Open();
+        QStringList names;
+        for (; !query->Eof(); query->Next())
+            names << QString::fromStdString(query->FieldByName("libelle").AsAnsiString());
+        return names;
+    };
+    const std::string french = plain.UriAs("postgres") + "&dbname=quadrivel_fr";
+    ordered(french, "CREATE TABLE dim_niveau (code VARCHAR(64) NOT NULL PRIMARY KEY, "
+                    "libelle VARCHAR(255) NOT NULL)");
+    QCOMPARE(ordered(french, levels), QStringList({"Eaubonne", "école", "Évry", "Ézy", "Zèbre"}));
+    QCOMPARE(ordered(plain.Path(), nullptr),
+             QStringList({"Eaubonne", "Zèbre", "Évry", "Ézy", "école"}));
+    plain.Exec("DROP DATABASE quadrivel_fr WITH (FORCE)");
 }
 
 QTEST_MAIN(TestData)
