@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QPointer>
+#include <QProcess>
 #include <QtTest>
 
 #include <sqlite3.h>
@@ -76,6 +77,7 @@ private slots:
     void lostConnectionIsOpenedAgain();
     void sumsReadTheSameOverAnyColumnType();
     void serverOrdersNamesTheFrenchWay();
+    void sampleFillsAServerAsAFile();
     void queriesLeftBehindGoWithTheirOwner();
 
     void accountRecordFlags();
@@ -679,6 +681,52 @@ void TestData::serverOrdersNamesTheFrenchWay() {
     QCOMPARE(ordered(plain.Path(), nullptr),
              QStringList({"Eaubonne", "Zèbre", "Évry", "Ézy", "école"}));
     plain.Exec("DROP DATABASE quadrivel_fr WITH (FORCE)");
+}
+
+void TestData::sampleFillsAServerAsAFile() {
+    if (!FixtureFile::OnServer())
+        return; // the file alone has nothing to compare with
+    QTemporaryDir dir;
+    const QString file = dir.path() + "/echantillon.db";
+    FixtureFile server("", false); // an empty database
+    const QStringList options = {"--rows", "3000", "--seed", "11", "--month", "2026-05"};
+    const auto sample = [&](const std::string& target) {
+        return QProcess::execute(QUADRIVEL_SAMPLE_TOOL,
+                                 QStringList{QString::fromStdString(target)} + options);
+    };
+    QCOMPARE(sample(file.toStdString()), 0);
+    QCOMPARE(sample(server.Path()), 0);
+    const char* tables[] = {
+        "SELECT code, libelle FROM dim_utilisateur ORDER BY code",
+        "SELECT code, libelle FROM dim_agence ORDER BY code",
+        "SELECT code, libelle FROM dim_fournisseur ORDER BY code",
+        "SELECT code, libelle FROM dim_niveau ORDER BY code",
+        "SELECT niveau, agence FROM niveau_agence ORDER BY niveau, agence",
+        "SELECT code_account, period_year, period_month, dim_agence, dim_utilisateur, "
+        "dim_fournisseur, dim_dossier, CAST(round(valeur * 100) AS INTEGER) FROM data "
+        "ORDER BY dim_dossier, code_account"};
+    sqlite3* db = nullptr;
+    QCOMPARE(sqlite3_open(file.toUtf8().constData(), &db), SQLITE_OK);
+    for (const char* sql : tables) {
+        std::vector<std::string> rows;
+        sqlite3_stmt* stmt = nullptr;
+        QCOMPARE(sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr), SQLITE_OK);
+        while (sqlite3_step(stmt) == SQLITE_ROW) {
+            std::string row;
+            for (int i = 0; i < sqlite3_column_count(stmt); ++i)
+                row += (i > 0 ? "|" : "") +
+                       std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)));
+            rows.push_back(row);
+        }
+        sqlite3_finalize(stmt);
+        QVERIFY2(!rows.empty(), sql);
+        QVERIFY2(server.Rows(sql) == rows, sql);
+    }
+    sqlite3_close(db);
+
+    // A database that already holds the tables is left as it is.
+    QCOMPARE(sample(server.Path()), 1);
+    QCOMPARE(server.Rows("SELECT count(*) FROM data"), std::vector<std::string>{"3000"});
 }
 
 QTEST_MAIN(TestData)

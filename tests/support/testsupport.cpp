@@ -95,7 +95,8 @@ FixtureFile::FixtureFile(const std::string& sql, bool withSchema) {
     PQclear(execServer(maintenance(), "CREATE DATABASE " + serverName));
     path = "postgresql:///" + serverName + "?" + serverParams();
     server = connectServer(path);
-    PQclear(execServer(server, text));
+    if (!text.empty())
+        PQclear(execServer(server, text));
 }
 
 FixtureFile::~FixtureFile() {
