@@ -68,9 +68,9 @@ QString frenchWords(const QSqlError& error, const QString& text) {
     if (code == QLatin1String("55P03"))
         return QStringLiteral("Les tables sont verrouillées par un autre programme : "
                               "l'attente a expiré.");
-    if (code == QLatin1String("42P01") || (code.isEmpty() && has("no such table")))
+    if (code == QLatin1String("42P01") || has("no such table"))
         return QStringLiteral("Une table attendue est absente de la base de données.");
-    if (code == QLatin1String("42501") || code == QLatin1String("25006"))
+    if (code == QLatin1String("42501"))
         return QStringLiteral("Le serveur refuse cette opération : ce compte n'en a pas le "
                               "droit. Rien n'a été modifié.");
     if (code.startsWith(QLatin1String("08")) || code.startsWith(QLatin1String("57P")) ||
@@ -143,6 +143,9 @@ std::string TABSDatabase::DisplayName() const {
         return DatabaseFileName;
     QUrl url(FromAnsi(DatabaseFileName));
     url.setPassword(QString());
+    QUrlQuery query(url);
+    query.removeAllQueryItems(QStringLiteral("password"));
+    url.setQuery(query);
     return ToAnsi(url.toString());
 }
 
