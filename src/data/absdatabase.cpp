@@ -78,7 +78,8 @@ QString frenchWords(const QSqlError& error, const QString& text) {
         has("terminating connection"))
         return QStringLiteral("La connexion au serveur a été perdue.");
     if (code == QLatin1String("28P01") || code == QLatin1String("28000") ||
-        has("authentication failed") || has("password") || has("authentification"))
+        (error.type() == QSqlError::ConnectionError &&
+         (has("authentication failed") || has("password") || has("authentification"))))
         return QStringLiteral("Le serveur a refusé l'identification : utilisateur ou mot de "
                               "passe incorrect.");
     if (code == QLatin1String("3D000") || (error.type() == QSqlError::ConnectionError &&
