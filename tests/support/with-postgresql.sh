@@ -32,6 +32,17 @@ stop_server() {
 }
 trap stop_server EXIT
 
+# Should this script be killed outright (a test runner's timeout), the server
+# still goes once the script is gone; a start under way is waited for first.
+script=$$
+(
+    trap - EXIT
+    trap '' INT TERM
+    while kill -0 "$script" 2>/dev/null; do sleep 1; done
+    while pgrep -f "pg_ctl -D $folder/data" >/dev/null; do sleep 1; done
+    stop_server
+) >/dev/null 2>&1 &
+
 # A free port number: the socket file's name carries it, no TCP port is opened.
 port=$((20000 + RANDOM % 20000))
 while [ -e "$folder/.s.PGSQL.$port" ]; do port=$((port + 1)); done
@@ -47,15 +58,6 @@ hba="$folder/data/pg_hba.conf"
     -o "-c listen_addresses='' -c unix_socket_directories='$folder' -p $port -c fsync=off \
 -c synchronous_commit=off -c full_page_writes=off" start >/dev/null ||
     { cat "$folder/server.log" >&2; exit 1; }
-
-# Should this script be killed outright (a test runner's timeout), the server
-# still goes once the script is gone.
-script=$$
-(
-    trap '' INT TERM
-    while kill -0 "$script" 2>/dev/null; do sleep 1; done
-    stop_server
-) >/dev/null 2>&1 &
 
 export QUADRIVEL_TEST_PG_URI="postgresql:///postgres?host=$folder&port=$port&user=postgres"
 # In the background, so that a signal stops the server at once.
