@@ -7,6 +7,14 @@
 //
 // QUADRIVEL_BENCH_DIR names a folder where the sample files are kept between
 // runs (made there when missing); by default a temporary folder is used.
+//
+// The same refresh and bare statements (through libpq) also run on a
+// PostgreSQL server when QUADRIVEL_BENCH_PG_URI (or QUADRIVEL_TEST_PG_URI)
+// names a database there whose role may create databases: the figures go into
+// a database quadrivel_bench_1m beside it, made once with quadrivel-sample.
+// On a throwaway server:
+//
+//   tests/support/with-postgresql.sh build/bench/bench_tracking
 
 #include "data/absdatabase.h"
 #include "tracking/fichequadrivel.h"
@@ -17,6 +25,7 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -45,6 +54,40 @@ std::string sampleFile(const QString& name, const QStringList& options) {
     return path.toStdString();
 }
 
+// The server's URI given to the benchmark, or the empty text.
+std::string serverUri() {
+    for (const char* name : {"QUADRIVEL_BENCH_PG_URI", "QUADRIVEL_TEST_PG_URI"})
+        if (const char* uri = std::getenv(name); uri && *uri)
+            return uri;
+    return {};
+}
+
+// The URI of the million-row database on the server, made when missing.
+std::string sampleDatabase(const std::string& name, const QStringList& options) {
+    const std::string base = serverUri();
+    const auto authority = base.find("://") + 3;
+    const auto path = base.find('/', authority);
+    const auto query = base.find('?', authority);
+    const std::string uri = base.substr(0, path == std::string::npos ? query : path) + "/" + name +
+                            (query == std::string::npos ? "" : base.substr(query));
+    PGconn* conn = PQconnectdb(base.c_str());
+    if (PQstatus(conn) != CONNECTION_OK)
+        throw std::runtime_error(std::string("cannot reach the server: ") + PQerrorMessage(conn));
+    PGresult* found =
+        PQexec(conn, ("SELECT 1 FROM pg_database WHERE datname = '" + name + "'").c_str());
+    const bool exists = PQntuples(found) == 1;
+    PQclear(found);
+    if (!exists) {
+        PQclear(PQexec(conn, ("CREATE DATABASE " + name).c_str()));
+        const int code = QProcess::execute(QStringLiteral(QUADRIVEL_SAMPLE_TOOL),
+                                           QStringList{QString::fromStdString(uri)} + options);
+        if (code != 0)
+            throw std::runtime_error("quadrivel-sample failed on the server");
+    }
+    PQfinish(conn);
+    return uri;
+}
+
 // A user's pick of an entry.
 void pick(QComboBox* list, int index) {
     list->setCurrentIndex(index);
@@ -59,8 +102,7 @@ struct Window {
         window.SetDatabase(&db);
         window.SetAdmin(true);
         window.show();
-        // The window activates (fills its lists) once the show has gone through.
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(); // the first activation, after the show
         if (mode >= TFicheQuadrivel::dmAgences)
             pick(window.cblNiveau, 1);
         if (mode >= TFicheQuadrivel::dmUtilisateurs)
@@ -125,6 +167,35 @@ void bareStatements(benchmark::State& state, const std::string& path) {
                    std::to_string(statements.size()) + " statements");
 }
 
+// The same statements through libpq, every value read as text.
+void bareServerStatements(benchmark::State& state, const std::string& uri) {
+    std::vector<std::string> statements;
+    {
+        Window w(uri, static_cast<int>(state.range(0)));
+        statements = w.statementsOfOneRefresh();
+    }
+    PGconn* conn = PQconnectdb(uri.c_str());
+    if (PQstatus(conn) != CONNECTION_OK)
+        throw std::runtime_error(PQerrorMessage(conn));
+    for (auto _ : state) {
+        for (const std::string& sql : statements) {
+            PGresult* result = PQexec(conn, sql.c_str());
+            for (int r = 0; r < PQntuples(result); ++r)
+                for (int i = 0; i < PQnfields(result); ++i)
+                    benchmark::DoNotOptimize(PQgetvalue(result, r, i));
+            PQclear(result);
+        }
+    }
+    PQfinish(conn);
+    state.SetLabel(std::string(modeName(static_cast<int>(state.range(0)))) + ", " +
+                   std::to_string(statements.size()) + " statements");
+}
+
+const std::string& serverMillionRows() {
+    static const std::string uri = sampleDatabase("quadrivel_bench_1m", {"--rows", "1000000"});
+    return uri;
+}
+
 const std::string& millionRows() {
     static const std::string path = sampleFile("sample-1m.db", {"--rows", "1000000"});
     return path;
@@ -150,6 +221,13 @@ void BM_ProgramRefreshWithoutIndexes(benchmark::State& state) {
     programRefresh(state, noIndexes());
 }
 
+void BM_ServerProgramRefresh(benchmark::State& state) {
+    programRefresh(state, serverMillionRows());
+}
+void BM_ServerBareStatements(benchmark::State& state) {
+    bareServerStatements(state, serverMillionRows());
+}
+
 BENCHMARK(BM_ProgramRefresh)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgramRefreshUnpainted)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareStatements)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
@@ -164,6 +242,14 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
+    if (!serverUri().empty()) {
+        benchmark::RegisterBenchmark("BM_ServerProgramRefresh", BM_ServerProgramRefresh)
+            ->DenseRange(0, 3)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("BM_ServerBareStatements", BM_ServerBareStatements)
+            ->DenseRange(0, 3)
+            ->Unit(benchmark::kMillisecond);
+    }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

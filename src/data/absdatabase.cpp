@@ -4,26 +4,125 @@
 
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUrl>
+#include <QUrlQuery>
 #include <QVariant>
+
+#include <libpq-fe.h>
+
+#include <algorithm>
 
 Q_LOGGING_CATEGORY(lcSql, "quadrivel.sql", QtWarningMsg)
 
 namespace {
 
-std::string engineMessage(const QSqlError& error) {
+// How long a connection to a server may take, in seconds, unless the URI
+// says otherwise.
+constexpr int kConnectTimeoutSeconds = 10;
+
+// The engine's own message: SQLite's text, or PostgreSQL's without its
+// "ERROR:" prefix and the SQLSTATE that Qt appends.
+QString engineText(const QSqlError& error) {
     QString text = error.databaseText();
     if (text.isEmpty())
-        text = error.text();
+        text = error.driverText();
+    const QString code = error.nativeErrorCode();
+    if (!code.isEmpty() && text.endsWith(QStringLiteral("(%1)").arg(code)))
+        text.chop(code.size() + 2);
+    for (const char* prefix : {"ERROR:", "FATAL:", "ERREUR:", "ERREUR :", "FATAL :"})
+        if (text.startsWith(QLatin1String(prefix)))
+            text = text.mid(int(qstrlen(prefix)));
+    // PL/pgSQL's call stack says nothing to a user.
+    const int context = text.indexOf(QLatin1String("\nCONTEXT:"));
+    if (context >= 0)
+        text.truncate(context);
+    text = text.trimmed();
     if (text.isEmpty())
         text = QStringLiteral("erreur inconnue du moteur de base de données");
-    return ToAnsi(text);
+    return text;
+}
+
+// The French words for an error, or an empty text when it is none of the
+// common cases.
+QString frenchWords(const QSqlError& error, const QString& text) {
+    const QString code = error.nativeErrorCode();
+    const auto has = [&](const char* words) {
+        return text.contains(QLatin1String(words), Qt::CaseInsensitive);
+    };
+    // SQLite's result codes.
+    if (code == QLatin1String("26") || has("file is not a database"))
+        return QStringLiteral("Ce fichier n'est pas une base de données Quadrivel.");
+    if (code == QLatin1String("5") || code == QLatin1String("6") || has("database is locked"))
+        return QStringLiteral("La base de données est verrouillée par un autre programme : "
+                              "l'attente a expiré.");
+    if (code == QLatin1String("8") || has("readonly database"))
+        return QStringLiteral("La base de données est en lecture seule : le fichier ou son "
+                              "dossier ne peut pas être modifié.");
+    if (code == QLatin1String("14") || has("unable to open database file"))
+        return QStringLiteral("Le fichier de base de données ne peut pas être ouvert.");
+    // PostgreSQL's SQLSTATE codes, or libpq's words when connecting.
+    if (code == QLatin1String("55P03"))
+        return QStringLiteral("Les tables sont verrouillées par un autre programme : "
+                              "l'attente a expiré.");
+    if (code == QLatin1String("42P01") || has("no such table"))
+        return QStringLiteral("Une table attendue est absente de la base de données.");
+    if (code == QLatin1String("42501"))
+        return QStringLiteral("Le serveur refuse cette opération : ce compte n'en a pas le "
+                              "droit. Rien n'a été modifié.");
+    if (code.startsWith(QLatin1String("08")) || code.startsWith(QLatin1String("57P")) ||
+        has("server closed the connection") || has("no connection to the server") ||
+        has("terminating connection"))
+        return QStringLiteral("La connexion au serveur a été perdue.");
+    if (code == QLatin1String("28P01") || code == QLatin1String("28000") ||
+        (error.type() == QSqlError::ConnectionError &&
+         (has("authentication failed") || has("password") || has("authentification"))))
+        return QStringLiteral("Le serveur a refusé l'identification : utilisateur ou mot de "
+                              "passe incorrect.");
+    if (code == QLatin1String("3D000") || (error.type() == QSqlError::ConnectionError &&
+                                           (has("does not exist") || has("n'existe pas"))))
+        return QStringLiteral("La base de données demandée n'existe pas sur ce serveur.");
+    if (error.type() == QSqlError::ConnectionError &&
+        (has("could not connect") || has("connection refused") || has("no such file") ||
+         has("could not translate host") || has("timeout expired") || has("failed:") ||
+         has("is the server running")))
+        return QStringLiteral("Le serveur de base de données est injoignable.");
+    return QString();
+}
+
+// A libpq connection string value, quoted.
+QString conninfoValue(const QString& value) {
+    QString quoted = value;
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    quoted.replace(QLatin1Char('\''), QStringLiteral("\\'"));
+    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
+}
+
+PGconn* serverHandle(const QSqlDatabase& db) {
+    const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
+    // Qt names the type after libpq's struct, "pg_conn*".
+    if (!handle.isValid() ||
+        (qstrcmp(handle.typeName(), "pg_conn*") != 0 && qstrcmp(handle.typeName(), "PGconn*") != 0))
+        return nullptr;
+    return *static_cast<PGconn* const*>(handle.data());
 }
 
 } // namespace
+
+bool IsServerUri(const std::string& name) {
+    return name.rfind("postgresql://", 0) == 0 || name.rfind("postgres://", 0) == 0;
+}
+
+std::string EngineErrorMessage(const QSqlError& error) {
+    const QString text = engineText(error);
+    const QString words = frenchWords(error, text);
+    if (words.isEmpty())
+        return ToAnsi(text);
+    return ToAnsi(words + QStringLiteral("\nMessage du moteur : ") + text);
+}
 
 // --- TABSDatabase -----------------------------------------------------------
 
@@ -40,27 +139,48 @@ bool TABSDatabase::Connected() const {
     return !connectionName.isEmpty() && QSqlDatabase::database(connectionName, false).isOpen();
 }
 
+std::string TABSDatabase::DisplayName() const {
+    if (!OnServer())
+        return DatabaseFileName;
+    QUrl url(FromAnsi(DatabaseFileName));
+    url.setPassword(QString());
+    QUrlQuery query(url);
+    query.removeAllQueryItems(QStringLiteral("password"));
+    url.setQuery(query);
+    return ToAnsi(url.toString());
+}
+
 QSqlDatabase TABSDatabase::Connection() {
     if (Connected())
         return QSqlDatabase::database(connectionName, false);
 
+    const QString alias = FromAnsi(DatabaseName);
     const QString path = FromAnsi(DatabaseFileName);
     if (path.isEmpty())
         throw EDatabaseError("Aucun fichier de base de données n'est indiqué.");
-    const QFileInfo info(path);
-    if (!info.exists())
-        throw EDatabaseError(ToAnsi(QStringLiteral("Le fichier de base de données « %1 » "
-                                                   "n'existe pas.")
-                                        .arg(path)));
-    if (info.isDir())
-        throw EDatabaseError(ToAnsi(
-            QStringLiteral("« %1 » est un dossier, pas un fichier de base de données.").arg(path)));
-
-    const QString alias = FromAnsi(DatabaseName);
+    if (!OnServer()) {
+        const QFileInfo info(path);
+        if (!info.exists())
+            throw EDatabaseError(ToAnsi(QStringLiteral("Le fichier de base de données « %1 » "
+                                                       "n'existe pas.")
+                                            .arg(path)));
+        if (info.isDir())
+            throw EDatabaseError(
+                ToAnsi(QStringLiteral("« %1 » est un dossier, pas un fichier de base de données.")
+                           .arg(path)));
+    }
     if (QSqlDatabase::contains(alias))
         throw EDatabaseError(ToAnsi(
             QStringLiteral("L'alias de base de données « %1 » est déjà utilisé.").arg(alias)));
 
+    if (OnServer())
+        openServer(alias);
+    else
+        openFile(path, alias);
+    return QSqlDatabase::database(connectionName, false);
+}
+
+void TABSDatabase::openFile(const QString& path, const QString& alias) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), alias);
     connectionName = alias;
     // A URI, so that the file is opened read-write and never created; the path
@@ -75,7 +195,7 @@ QSqlDatabase TABSDatabase::Connection() {
     db.setConnectOptions(
         QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeout));
     if (!db.open()) {
-        const std::string message = engineMessage(db.lastError());
+        const std::string message = EngineErrorMessage(db.lastError());
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(connectionName);
         connectionName.clear();
@@ -84,7 +204,80 @@ QSqlDatabase TABSDatabase::Connection() {
                                         .arg(path)) +
                              message);
     }
-    return db;
+}
+
+void TABSDatabase::openServer(const QString& alias) {
+    // postgresql://[user[:password]@][host][:port]/dbname[?param=value...],
+    // as libpq reads it; a host= parameter may name a socket folder.
+    const QUrl url(FromAnsi(DatabaseFileName), QUrl::StrictMode);
+    const QString shown = FromAnsi(DisplayName());
+    if (!url.isValid())
+        throw EDatabaseError(
+            ToAnsi(QStringLiteral("L'adresse du serveur « %1 » n'est pas valide.").arg(shown)));
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), alias);
+    connectionName = alias;
+    QString dbname = url.path(QUrl::FullyDecoded).mid(1);
+    QString host = url.host(QUrl::FullyDecoded);
+    int port = url.port(-1);
+    QString user = url.userName(QUrl::FullyDecoded);
+    QString password = url.password(QUrl::FullyDecoded);
+    QStringList options;
+    bool timeoutGiven = false;
+    QString serverOptions;
+    for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
+        if (key == QLatin1String("host"))
+            host = value;
+        else if (key == QLatin1String("port"))
+            port = value.toInt();
+        else if (key == QLatin1String("dbname"))
+            dbname = value;
+        else if (key == QLatin1String("user"))
+            user = value;
+        else if (key == QLatin1String("password"))
+            password = value;
+        else if (key == QLatin1String("options"))
+            serverOptions = value;
+        else {
+            timeoutGiven = timeoutGiven || key == QLatin1String("connect_timeout");
+            options << key + QLatin1Char('=') + conninfoValue(value);
+        }
+    }
+    if (!timeoutGiven)
+        options << QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds);
+    // A table lock held by another program is waited for as long as a file's.
+    serverOptions += QStringLiteral(" -c lock_timeout=%1").arg(BusyTimeout);
+    options << QStringLiteral("options=") + conninfoValue(serverOptions.trimmed());
+    db.setDatabaseName(dbname);
+    db.setHostName(host);
+    db.setPort(port);
+    db.setUserName(user);
+    db.setPassword(password);
+    db.setConnectOptions(options.join(QLatin1Char(';')));
+
+    QString refusal;
+    if (db.open()) {
+        // Text values are spliced between quotes with doubled quotes, which
+        // is safe only while backslashes are ordinary characters.
+        PGconn* conn = serverHandle(db);
+        const char* conforming =
+            conn ? PQparameterStatus(conn, "standard_conforming_strings") : nullptr;
+        if (!conforming || qstrcmp(conforming, "on") != 0)
+            refusal = QStringLiteral("Le serveur a le réglage standard_conforming_strings à "
+                                     "« off » : Quadrivel refuse de s'en servir, car les "
+                                     "textes des requêtes n'y seraient pas lus tels quels. "
+                                     "Demandez à l'administrateur du serveur de le remettre "
+                                     "à « on ».");
+    } else {
+        refusal = FromAnsi(EngineErrorMessage(db.lastError()));
+    }
+    if (refusal.isEmpty())
+        return;
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(connectionName);
+    connectionName.clear();
+    throw EDatabaseError(ToAnsi(
+        QStringLiteral("Impossible d'ouvrir la base de données « %1 » : %2").arg(shown, refusal)));
 }
 
 void TABSDatabase::Close() {
@@ -99,31 +292,94 @@ void TABSDatabase::Close() {
     inTransaction = false;
 }
 
-void TABSDatabase::runControl(const std::string& statement, bool traced) {
-    QSqlDatabase db = Connection();
-    if (traced) {
-        if (OnStatement)
-            OnStatement(statement);
-        qCDebug(lcSql).noquote() << FromAnsi(statement);
+bool TABSDatabase::connectionLost(const QSqlError& error) const {
+    if (connectionName.isEmpty())
+        return false;
+    PGconn* conn = serverHandle(QSqlDatabase::database(connectionName, false));
+    if (!conn)
+        return false;
+    // The server's last words (administrator's shutdown, crash) come before
+    // libpq notices the closed socket.
+    const QString code = error.nativeErrorCode();
+    return PQstatus(conn) == CONNECTION_BAD || code.startsWith(QLatin1String("57P")) ||
+           code.startsWith(QLatin1String("08"));
+}
+
+void TABSDatabase::trace(const std::string& statement) const {
+    if (OnStatement)
+        OnStatement(statement);
+    qCDebug(lcSql).noquote() << FromAnsi(statement);
+}
+
+QSqlQuery TABSDatabase::Execute(const std::string& statement, bool forwardOnly, bool canRetry) {
+    for (int attempt = 0;; ++attempt) {
+        QSqlQuery query(Connection());
+        query.setForwardOnly(forwardOnly);
+        if (query.exec(FromAnsi(statement)))
+            return query;
+        const QSqlError error = query.lastError();
+        if (!connectionLost(error))
+            throw EDatabaseError(EngineErrorMessage(error));
+        // The server ended the transaction in progress with the connection:
+        // nothing of it was written. Only a statement that writes nothing
+        // and belongs to no transaction runs again.
+        const bool retry = canRetry && !inTransaction && attempt == 0;
+        query = QSqlQuery();
+        Close();
+        if (!retry)
+            throw EDatabaseError(
+                EngineErrorMessage(error) +
+                "\nLa connexion sera rétablie à la prochaine action ; rien de ce qui était en "
+                "cours n'a été enregistré.");
     }
-    QSqlQuery query(db);
-    if (!query.exec(FromAnsi(statement)))
-        throw EDatabaseError(engineMessage(query.lastError()));
+}
+
+void TABSDatabase::runControl(const std::string& statement, bool canRetry, bool traced) {
+    Connection();
+    if (traced)
+        trace(statement);
+    Execute(statement, true, canRetry);
 }
 
 void TABSDatabase::StartTransaction(TransactionKind kind,
                                     const std::vector<std::string>& lockTables) {
     if (inTransaction)
         throw EDatabaseError("Une transaction est déjà en cours sur cette base de données.");
-    (void)lockTables; // SQLite locks the whole file: IMMEDIATE already excludes other writers
-    const bool write = kind == TransactionKind::Write;
-    runControl(write ? "BEGIN IMMEDIATE" : "BEGIN", write);
+    tracedTransaction = kind == TransactionKind::Write;
+    if (!OnServer()) {
+        // SQLite locks the whole file: IMMEDIATE already excludes other writers.
+        runControl(kind == TransactionKind::Write ? "BEGIN IMMEDIATE" : "BEGIN", true,
+                   tracedTransaction);
+        inTransaction = true;
+        return;
+    }
+    if (kind == TransactionKind::Read) {
+        runControl("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", true, false);
+        inTransaction = true;
+        return;
+    }
+    runControl("BEGIN", true);
     inTransaction = true;
-    tracedTransaction = write;
+    if (lockTables.empty())
+        return;
+    // SHARE ROW EXCLUSIVE conflicts with itself and with every write, not
+    // with reads; the tables in one order, so that two such transactions
+    // never wait for each other crosswise.
+    std::vector<std::string> tables = lockTables;
+    std::sort(tables.begin(), tables.end());
+    std::string statement = "LOCK TABLE ";
+    for (std::size_t i = 0; i < tables.size(); ++i)
+        statement += (i > 0 ? ", " : "") + tables[i];
+    try {
+        runControl(statement + " IN SHARE ROW EXCLUSIVE MODE");
+    } catch (...) {
+        Rollback();
+        throw;
+    }
 }
 
 void TABSDatabase::Commit() {
-    runControl("COMMIT", tracedTransaction);
+    runControl("COMMIT", false, tracedTransaction);
     inTransaction = false;
 }
 
@@ -134,7 +390,7 @@ void TABSDatabase::Rollback() {
     if (!Connected())
         return;
     try {
-        runControl("ROLLBACK", tracedTransaction);
+        runControl("ROLLBACK", false, tracedTransaction);
     } catch (const EDatabaseError&) {
         // The engine has already ended the transaction (SQLite does so on some
         // errors): nothing is left to undo.
@@ -197,9 +453,8 @@ TABSDatabase* TABSQuery::database() const {
 std::string TABSQuery::prepareText() const {
     const std::string text = SQL.Text();
     TABSDatabase* db = database();
-    if (db->OnStatement)
-        db->OnStatement(text);
-    qCDebug(lcSql).noquote() << FromAnsi(text);
+    db->Connection();
+    db->trace(text);
     return text;
 }
 
@@ -207,10 +462,7 @@ void TABSQuery::Open() {
     Close();
     TABSDatabase* db = database();
     const std::string text = prepareText();
-    QSqlQuery query(db->Connection());
-    query.setForwardOnly(true);
-    if (!query.exec(FromAnsi(text)))
-        throw EDatabaseError(engineMessage(query.lastError()));
+    QSqlQuery query = db->Execute(text, true, true);
 
     auto fetched = std::make_unique<Result>();
     const QSqlRecord record = query.record();
@@ -225,7 +477,7 @@ void TABSQuery::Open() {
         fetched->rows.push_back(std::move(row));
     }
     if (query.lastError().isValid())
-        throw EDatabaseError(engineMessage(query.lastError()));
+        throw EDatabaseError(EngineErrorMessage(query.lastError()));
     result = std::move(fetched);
 }
 
@@ -265,10 +517,7 @@ void TABSQuery::Close() {
 void TABSQuery::ExecSQL() {
     Close();
     TABSDatabase* db = database();
-    const std::string text = prepareText();
-    QSqlQuery query(db->Connection());
-    if (!query.exec(FromAnsi(text)))
-        throw EDatabaseError(engineMessage(query.lastError()));
+    db->Execute(prepareText(), true, false);
 }
 
 // --- TABSField --------------------------------------------------------------

@@ -1,10 +1,14 @@
 // The engine layer: one database component per program, found by its alias,
-// and one query object per statement, over Qt SQL and SQLite.
+// and one query object per statement, over Qt SQL with SQLite (a file) or
+// PostgreSQL (a shared server).
 #pragma once
 
 #include <QObject>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QVariant>
+
+class QSqlError;
 
 #include <functional>
 #include <memory>
@@ -19,10 +23,24 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The database component. The file named by DatabaseFileName opens on the
-// first statement and stays open while the component lives. The file is
-// opened read-write, never created, and shared with other programs: a lock
-// they hold is waited for (BusyTimeout) before the statement fails.
+// Whether a database name is a PostgreSQL connection URI (postgresql:// or
+// postgres://) rather than the path of an SQLite file.
+bool IsServerUri(const std::string& name);
+
+// The French words for an engine's error, followed by the engine's own
+// message: a missing file, a file that is no database, a lock held past the
+// wait, a read-only file, a server that cannot be reached, a refused login, a
+// missing database or table, a refused right, a lost connection. Any other
+// error reads as the engine's message alone.
+std::string EngineErrorMessage(const QSqlError& error);
+
+// The database component. DatabaseFileName names an SQLite file or, as a
+// postgresql:// URI, a database on a PostgreSQL server; it opens on the first
+// statement and stays open while the component lives. A file is opened
+// read-write, never created, and shared with other programs: a lock they hold
+// is waited for (BusyTimeout) before the statement fails. On a server, the
+// same wait applies to table locks, and a connection lost between two
+// statements is opened again by the next one.
 class TABSDatabase : public QObject {
     Q_OBJECT
 public:
@@ -42,16 +60,20 @@ public:
     std::function<void(const std::string&)> OnStatement;
 
     bool Connected() const;
+    bool OnServer() const { return IsServerUri(DatabaseFileName); }
+    // DatabaseFileName without any password, for messages.
+    std::string DisplayName() const;
     // The open connection; opens the file first when needed.
     QSqlDatabase Connection();
     void Close();
 
     // What a transaction is for. A write transaction takes the engine's write
-    // lock at its start (SQLite: BEGIN IMMEDIATE), so that what it reads
-    // cannot change before it writes; LockTables names the tables whose
-    // writers it must exclude on an engine that locks per table. A read
-    // transaction reads every statement from one snapshot and never writes;
-    // it changes nothing, so its own statements stay out of the trace.
+    // lock at its start (SQLite: BEGIN IMMEDIATE; PostgreSQL: BEGIN, then
+    // LOCK TABLE on lockTables, a mode that excludes every other writer of
+    // those tables and every other such transaction), so that what it reads
+    // cannot change before it writes. A read transaction reads every statement
+    // from one snapshot and never writes (PostgreSQL: REPEATABLE READ, READ
+    // ONLY); it changes nothing, so its own statements stay out of the trace.
     enum class TransactionKind { Read, Write };
     void StartTransaction(TransactionKind kind = TransactionKind::Write,
                           const std::vector<std::string>& lockTables = {});
@@ -59,8 +81,19 @@ public:
     void Rollback();
     bool InTransaction() const { return inTransaction; }
 
+    // Runs a statement already traced and returns it executed. A read outside
+    // a transaction whose server connection was lost runs once more on a new
+    // connection; any other statement that meets a lost connection fails with
+    // the connection closed, to be opened again by the next statement.
+    QSqlQuery Execute(const std::string& statement, bool forwardOnly, bool canRetry);
+
 private:
-    void runControl(const std::string& statement, bool traced = true);
+    friend class TABSQuery;
+    void runControl(const std::string& statement, bool canRetry = false, bool traced = true);
+    void trace(const std::string& statement) const;
+    void openFile(const QString& path, const QString& alias);
+    void openServer(const QString& alias);
+    bool connectionLost(const QSqlError& error) const;
 
     QString connectionName;
     bool inTransaction = false;

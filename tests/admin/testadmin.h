@@ -9,8 +9,6 @@
 #include <QStringList>
 #include <QTreeWidget>
 
-#include <sqlite3.h>
-
 #include "data/absdatabase.h"
 
 #include <functional>
@@ -27,6 +25,7 @@ private slots:
     void levelDelete();
     void levelRefusedWrites();
     void levelWritesRaceFreeBetweenAdministrators();
+    void levelWritesRefusedToReaderRole();
     // Level-agency window.
     void agencyActivationAndLevelChange();
     void agencyChecks();
@@ -98,25 +97,5 @@ inline void BeforeStatement(TABSDatabase& database, const std::string& text,
             previous(statement);
     };
 }
-
-// Another program holding the file's write lock while it lives.
-class WriteLock {
-public:
-    explicit WriteLock(const std::string& path) {
-        if (sqlite3_open(path.c_str(), &db) == SQLITE_OK)
-            held = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
-    bool Held() const { return held; }
-    ~WriteLock() {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        sqlite3_close(db);
-    }
-    WriteLock(const WriteLock&) = delete;
-    WriteLock& operator=(const WriteLock&) = delete;
-
-private:
-    sqlite3* db = nullptr;
-    bool held = false;
-};
 
 } // namespace admintest

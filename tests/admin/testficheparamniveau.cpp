@@ -21,8 +21,9 @@ INSERT INTO dim_niveau VALUES ('U2','Secteur Nord'), ('U3','Secteur Est'),
 INSERT INTO niveau_agence VALUES ('U2','A1'), ('U4','A1'), ('U4','A2'), ('X9','A3');
 )";
 
-const QString kFillUsers = "SELECT code, libelle FROM dim_utilisateur WHERE code not in( SELECT "
-                           "distinct code FROM dim_niveau WHERE code IS NOT NULL) ORDER BY libelle ASC";
+const QString kFillUsers =
+    "SELECT code, libelle FROM dim_utilisateur WHERE code not in( SELECT "
+    "distinct code FROM dim_niveau WHERE code IS NOT NULL) ORDER BY libelle ASC";
 const QString kFillLevels = "SELECT u.libelle as utilisateur, n.code as code, n.libelle FROM "
                             "dim_niveau n, dim_utilisateur u WHERE n.code = u.code ORDER BY "
                             "u.libelle ASC";
@@ -142,10 +143,11 @@ void TestAdmin::levelAdd() {
     w.edtNiveau->setText("   ");
     lw.Click(w.btnAjouter);
     QVERIFY(lw.messages.messages.empty());
+    const QStringList begin = Strings(fixture.WriteBegin({"dim_niveau"}));
     QCOMPARE(lw.Statements(),
-             QStringList({"BEGIN IMMEDIATE", "SELECT code FROM dim_niveau WHERE code = 'U1'",
-                          "INSERT INTO dim_niveau ( code , libelle ) values ('U1','   ' )",
-                          "COMMIT", kFillUsers, kFillLevels}));
+             begin + QStringList({"SELECT code FROM dim_niveau WHERE code = 'U1'",
+                                  "INSERT INTO dim_niveau ( code , libelle ) values ('U1','   ' )",
+                                  "COMMIT", kFillUsers, kFillLevels}));
     QCOMPARE(Rows(fixture, "SELECT libelle FROM dim_niveau WHERE code = 'U1'"),
              QStringList({"   "}));
     QCOMPARE(ComboTexts(w.cblUtilisateurs), QStringList({"Olivier O'Neil"}));
@@ -157,8 +159,9 @@ void TestAdmin::levelAdd() {
     w.edtNiveau->setText("Chef d'agence Sud-Est");
     lw.Click(w.btnAjouter);
     QVERIFY(lw.messages.messages.empty());
-    QCOMPARE(lw.Statements().value(2), QString("INSERT INTO dim_niveau ( code , libelle ) values "
-                                               "('O''NEIL','Chef d''agence Sud-Est' )"));
+    QCOMPARE(lw.Statements().value(begin.size() + 1),
+             QString("INSERT INTO dim_niveau ( code , libelle ) values "
+                     "('O''NEIL','Chef d''agence Sud-Est' )"));
     QCOMPARE(Rows(fixture, "SELECT code, libelle FROM dim_niveau WHERE code LIKE 'O%'"),
              QStringList({"O'NEIL|Chef d'agence Sud-Est"}));
     QCOMPARE(
@@ -171,7 +174,8 @@ void TestAdmin::levelAdd() {
     lw.SelectRow(3);
     lw.Click(w.btnSupprimer);
     QVERIFY(lw.messages.messages.empty());
-    QVERIFY(lw.Statements().contains("SELECT COUNT(*) AS n FROM niveau_agence WHERE niveau = 'O''NEIL'"));
+    QVERIFY(lw.Statements().contains(
+        "SELECT COUNT(*) AS n FROM niveau_agence WHERE niveau = 'O''NEIL'"));
     QVERIFY(lw.Statements().contains("DELETE FROM dim_niveau  WHERE code = 'O''NEIL'"));
     QVERIFY(Rows(fixture, "SELECT code FROM dim_niveau WHERE code LIKE 'O%'").isEmpty());
     QCOMPARE(ComboTexts(w.cblUtilisateurs), QStringList({"Olivier O'Neil"}));
@@ -194,11 +198,12 @@ void TestAdmin::levelDelete() {
     lw.SelectRow(1);
     lw.Click(w.btnSupprimer);
     QVERIFY(lw.messages.messages.empty());
-    QCOMPARE(lw.Statements(), QStringList({"SELECT COUNT(*) AS n FROM niveau_agence WHERE niveau = 'U3'",
-                                           "BEGIN IMMEDIATE",
-                                           "DELETE FROM niveau_agence  WHERE niveau = 'U3'",
-                                           "DELETE FROM dim_niveau  WHERE code = 'U3'",
-                                           "COMMIT", kFillUsers, kFillLevels}));
+    const QStringList begin = Strings(fixture.WriteBegin({"dim_niveau", "niveau_agence"}));
+    QCOMPARE(lw.Statements(),
+             QStringList({"SELECT COUNT(*) AS n FROM niveau_agence WHERE niveau = 'U3'"}) + begin +
+                 QStringList({"DELETE FROM niveau_agence  WHERE niveau = 'U3'",
+                              "DELETE FROM dim_niveau  WHERE code = 'U3'", "COMMIT", kFillUsers,
+                              kFillLevels}));
     QCOMPARE(levels(), QStringList({"U2", "U4", "X9"}));
     QCOMPARE(ComboTexts(w.cblUtilisateurs),
              QStringList({"Alice Martin", "Claire Dubois", "Olivier O'Neil"}));
@@ -209,8 +214,9 @@ void TestAdmin::levelDelete() {
     lw.Click(w.btnSupprimer);
     QCOMPARE(Strings(lw.messages.Texts(MessageKind::Confirmation)),
              QStringList({"1 agence est associée à ce niveau, confirmer la suppression ?"}));
-    QCOMPARE(lw.Statements(), QStringList({"SELECT COUNT(*) AS n FROM niveau_agence WHERE niveau = 'U2'",
-                                           kFillUsers, kFillLevels, kFillUsers, kFillLevels}));
+    QCOMPARE(lw.Statements(),
+             QStringList({"SELECT COUNT(*) AS n FROM niveau_agence WHERE niveau = 'U2'", kFillUsers,
+                          kFillLevels, kFillUsers, kFillLevels}));
     QCOMPARE(levels(), QStringList({"U2", "U4", "X9"}));
     QCOMPARE(links(), QStringList({"U2-A1", "U4-A1", "U4-A2", "X9-A3"}));
 
@@ -221,9 +227,11 @@ void TestAdmin::levelDelete() {
     QCOMPARE(lw.messages.messages.size(), std::size_t(1));
     QCOMPARE(lw.Statements(),
              QStringList({"SELECT COUNT(*) AS n FROM niveau_agence WHERE niveau = 'U2'", kFillUsers,
-                          kFillLevels, "BEGIN IMMEDIATE", "DELETE FROM niveau_agence  WHERE niveau = 'U2'",
-                          "DELETE FROM dim_niveau  WHERE code = 'U2'", "COMMIT", kFillUsers,
-                          kFillLevels}));
+                          kFillLevels}) +
+                 begin +
+                 QStringList({"DELETE FROM niveau_agence  WHERE niveau = 'U2'",
+                              "DELETE FROM dim_niveau  WHERE code = 'U2'", "COMMIT", kFillUsers,
+                              kFillLevels}));
     QCOMPARE(levels(), QStringList({"U4", "X9"}));
     QCOMPARE(links(), QStringList({"U4-A1", "U4-A2", "X9-A3"}));
     QVERIFY(ComboTexts(w.cblUtilisateurs).contains("Bruno Petit"));
@@ -268,8 +276,7 @@ void TestAdmin::levelRefusedWrites() {
              QStringList({"Secteur Ouest"}));
 
     // The level's delete fails after its links' delete: both stay.
-    fixture.Exec("CREATE TRIGGER keep_levels BEFORE DELETE ON dim_niveau "
-                 "BEGIN SELECT RAISE(ABORT, 'suppression refusée'); END");
+    fixture.RefuseWrites("keep_levels", "DELETE", "dim_niveau", "suppression refusée");
     const int bruno = ListRows(w.lvNiveau).indexOf("Bruno Petit|U2|Secteur Nord");
     QVERIFY(bruno >= 0);
     lw.SelectRow(bruno);
@@ -296,7 +303,8 @@ void TestAdmin::levelWritesRaceFreeBetweenAdministrators() {
     // Claire's level has no link when counted; another administrator attaches
     // Marseille just before the delete starts: no link is left naming the
     // deleted level.
-    BeforeStatement(lw.database, "BEGIN IMMEDIATE",
+    const QStringList begin = Strings(fixture.WriteBegin({"dim_niveau", "niveau_agence"}));
+    BeforeStatement(lw.database, begin[0].toStdString(),
                     [&] { fixture.Exec("INSERT INTO niveau_agence VALUES ('U3','A3')"); });
     lw.SelectRow(1);
     lw.Click(w.btnSupprimer);
@@ -331,10 +339,11 @@ void TestAdmin::levelWritesRaceFreeBetweenAdministrators() {
     lw.Click(w.btnSupprimer);
     QCOMPARE(Strings(messages.Texts(MessageKind::Confirmation)),
              QStringList({"2 agences sont associées à ce niveau, confirmer la suppression ?"}));
-    QCOMPARE(lw.Statements().mid(0, 1) + lw.Statements().mid(3, 4),
-             QStringList({"SELECT COUNT(*) AS n FROM niveau_agence WHERE niveau = 'O''NEIL'",
-                          "BEGIN IMMEDIATE", "DELETE FROM niveau_agence  WHERE niveau = 'O''NEIL'",
-                          "DELETE FROM dim_niveau  WHERE code = 'O''NEIL'", "COMMIT"}));
+    QCOMPARE(lw.Statements().mid(0, 1) + lw.Statements().mid(3, begin.size() + 3),
+             QStringList({"SELECT COUNT(*) AS n FROM niveau_agence WHERE niveau = 'O''NEIL'"}) +
+                 begin +
+                 QStringList({"DELETE FROM niveau_agence  WHERE niveau = 'O''NEIL'",
+                              "DELETE FROM dim_niveau  WHERE code = 'O''NEIL'", "COMMIT"}));
     QVERIFY(links("O''NEIL").isEmpty());
     QVERIFY(Rows(fixture, "SELECT code FROM dim_niveau WHERE code = 'O''NEIL'").isEmpty());
 
@@ -356,14 +365,59 @@ void TestAdmin::levelWritesRaceFreeBetweenAdministrators() {
     QCOMPARE(Rows(keyless, "SELECT libelle FROM dim_niveau WHERE code = 'U1'"),
              QStringList({"Secteur Ouest"}));
 
-    // A write refused by the engine rolls its transaction back: the file's
-    // write lock is free again for other programs.
-    keyless.Exec("CREATE TRIGGER no_levels BEFORE INSERT ON dim_niveau "
-                 "BEGIN SELECT RAISE(ABORT, 'ajout refusé'); END");
+    // A write refused by the engine rolls its transaction back: the write
+    // lock is free again for other programs.
+    keyless.RefuseWrites("no_levels", "INSERT", "dim_niveau", "ajout refusé");
     second.window.edtNiveau->setText("Secteur Atlantique");
     second.Click(second.window.btnAjouter);
     QCOMPARE(Strings(second.messages.Texts(MessageKind::Error)), QStringList({"ajout refusé"}));
     QVERIFY(!second.database.InTransaction());
-    WriteLock other(keyless.Path());
+    WriteLock other(keyless);
     QVERIFY(other.Held());
+}
+
+void TestAdmin::levelWritesRefusedToReaderRole() {
+    if (!FixtureFile::OnServer())
+        return; // a file has no roles
+    // A reader who typed the administrator's code: the window shows, every
+    // write is refused by the server, nothing changes, the window goes on.
+    FixtureFile fixture(kLevels);
+    fixture.MakeRoles();
+    const QStringList levels = Rows(fixture, "SELECT code, libelle FROM dim_niveau ORDER BY 1");
+    const QStringList links =
+        Rows(fixture, "SELECT niveau, agence FROM niveau_agence ORDER BY 1, 2");
+    const QString refused = "Le serveur refuse cette opération : ce compte n'en a pas le droit. "
+                            "Rien n'a été modifié.\nMessage du moteur : permission denied for "
+                            "table ";
+    LevelWindow lw(fixture);
+    lw.database.Close();
+    lw.database.DatabaseFileName = fixture.UriAs("lecteur_essai");
+    auto& w = lw.window;
+    w.FormActivate();
+    QCOMPARE(ComboTexts(w.cblUtilisateurs), QStringList({"Alice Martin", "Olivier O'Neil"}));
+
+    w.edtNiveau->setText("Secteur Ouest");
+    lw.Click(w.btnAjouter);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Error)), QStringList({refused + "dim_niveau"}));
+    QVERIFY(!lw.database.InTransaction());
+
+    lw.SelectRow(1); // Claire Dubois, no link
+    lw.Click(w.btnSupprimer);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Error)), QStringList({refused + "dim_niveau"}));
+    QCOMPARE(Rows(fixture, "SELECT code, libelle FROM dim_niveau ORDER BY 1"), levels);
+    QCOMPARE(Rows(fixture, "SELECT niveau, agence FROM niveau_agence ORDER BY 1, 2"), links);
+
+    // Still usable: the lists are read again.
+    lw.statements.Clear();
+    w.FormActivate();
+    QCOMPARE(lw.Statements(), QStringList({kFillUsers, kFillLevels}));
+    QCOMPARE(ListRows(w.lvNiveau).size(), 3);
+
+    // The administrator's role writes the same level.
+    lw.database.Close();
+    lw.database.DatabaseFileName = fixture.UriAs("admin_essai");
+    lw.Click(w.btnAjouter);
+    QVERIFY(lw.messages.messages.empty());
+    QCOMPARE(Rows(fixture, "SELECT libelle FROM dim_niveau WHERE code = 'U1'"),
+             QStringList({"Secteur Ouest"}));
 }

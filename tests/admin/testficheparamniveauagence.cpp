@@ -138,11 +138,13 @@ void TestAdmin::agencyAttachDetach() {
     w->cblAgences->setCurrentIndex(2);
     aw.Click(w->btnAjouter);
     QVERIFY(aw.messages.messages.empty());
-    QCOMPARE(aw.Statements(),
-             QStringList({"BEGIN IMMEDIATE", "SELECT code FROM dim_niveau WHERE code = 'U2'",
-                          "SELECT agence FROM niveau_agence WHERE niveau = 'U2' AND agence = 'A''4'",
-                          "INSERT INTO niveau_agence ( niveau , agence ) values ('U2','A''4' )",
-                          "COMMIT", FillAgencies("U2"), FillLinks("U2")}));
+    QCOMPARE(
+        aw.Statements(),
+        Strings(fixture.WriteBegin({"dim_niveau", "niveau_agence"})) +
+            QStringList({"SELECT code FROM dim_niveau WHERE code = 'U2'",
+                         "SELECT agence FROM niveau_agence WHERE niveau = 'U2' AND agence = 'A''4'",
+                         "INSERT INTO niveau_agence ( niveau , agence ) values ('U2','A''4' )",
+                         "COMMIT", FillAgencies("U2"), FillLinks("U2")}));
     QCOMPARE(Links(fixture), QStringList({"U2-A'4", "U2-A1", "U4-A1", "U4-A2"}));
     QCOMPARE(w->cblNiveaux->currentText(), QString("Secteur Nord"));
     QCOMPARE(ComboTexts(w->cblAgences), QStringList({"Marseille", "Paris"}));
@@ -186,12 +188,14 @@ void TestAdmin::agencyLockedWrite() {
     AgencyWindow aw(fixture);
     auto& w = *aw.window;
     {
-        WriteLock lock(fixture.Path());
+        WriteLock lock(fixture);
         QVERIFY(lock.Held());
         aw.Click(w.btnAjouter);
         const QStringList errors = Strings(aw.messages.Texts(MessageKind::Error));
         QCOMPARE(errors.size(), 1);
-        QVERIFY2(errors[0].contains("locked"), qPrintable(errors[0]));
+        QVERIFY2(errors[0].startsWith("La base de données est verrouillée") ||
+                     errors[0].startsWith("Les tables sont verrouillées"),
+                 qPrintable(errors[0]));
         QVERIFY(aw.database.findChildren<TABSQuery*>().isEmpty());
     }
     QCOMPARE(Links(fixture), QStringList({"U2-A1", "U4-A1", "U4-A2"}));
@@ -202,13 +206,12 @@ void TestAdmin::agencyLockedWrite() {
     QCOMPARE(Links(fixture), QStringList({"U2-A1", "U4-A1", "U4-A2", "U4-A3"}));
 
     // A link the engine refuses is rolled back: nothing written, and the
-    // file's write lock is free again for other programs.
-    fixture.Exec("CREATE TRIGGER no_links BEFORE INSERT ON niveau_agence "
-                 "BEGIN SELECT RAISE(ABORT, 'lien refusé'); END");
+    // write lock is free again for other programs.
+    fixture.RefuseWrites("no_links", "INSERT", "niveau_agence", "lien refusé");
     aw.Click(w.btnAjouter);
     QCOMPARE(Strings(aw.messages.Texts(MessageKind::Error)), QStringList({"lien refusé"}));
     QCOMPARE(Links(fixture), QStringList({"U2-A1", "U4-A1", "U4-A2", "U4-A3"}));
-    WriteLock other(fixture.Path());
+    WriteLock other(fixture);
     QVERIFY(other.Held());
 }
 
@@ -232,7 +235,7 @@ void TestAdmin::agencyAttachToLevelDeletedMeanwhile() {
     {
         FixtureFile fixture(kLinks);
         AgencyWindow aw(fixture);
-        BeforeStatement(aw.database, "BEGIN IMMEDIATE", [&] {
+        BeforeStatement(aw.database, fixture.WriteBegin({})[0], [&] {
             fixture.Exec("DELETE FROM niveau_agence WHERE niveau = 'U4';"
                          "DELETE FROM dim_niveau WHERE code = 'U4'");
         });

@@ -7,8 +7,14 @@
 #include <QComboBox>
 #include <QTimer>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace {
@@ -26,20 +32,122 @@ void execOn(const std::string& path, const std::string& sql) {
         throw std::runtime_error("fixture SQL failed: " + message + " in: " + sql);
 }
 
+// The URI of the test server's maintenance database, and the part after '?'.
+std::string serverUri() {
+    const char* uri = std::getenv("QUADRIVEL_TEST_PG_URI");
+    if (!uri || !*uri)
+        throw std::runtime_error("QUADRIVEL_TEST_ENGINE=postgresql needs QUADRIVEL_TEST_PG_URI "
+                                 "(tests/support/with-postgresql.sh sets it)");
+    return uri;
+}
+
+std::string serverParams() {
+    const std::string uri = serverUri();
+    const auto mark = uri.find('?');
+    return mark == std::string::npos ? std::string() : uri.substr(mark + 1);
+}
+
+PGconn* connectServer(const std::string& uri) {
+    PGconn* conn = PQconnectdb(uri.c_str());
+    if (PQstatus(conn) != CONNECTION_OK) {
+        const std::string message = PQerrorMessage(conn);
+        PQfinish(conn);
+        throw std::runtime_error("cannot reach the test server: " + message);
+    }
+    PQsetNoticeProcessor(
+        conn, [](void*, const char*) {}, nullptr);
+    return conn;
+}
+
+PGresult* execServer(PGconn* conn, const std::string& sql) {
+    PGresult* result = PQexec(conn, sql.c_str());
+    const auto status = PQresultStatus(result);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        const std::string message = PQresultErrorMessage(result);
+        PQclear(result);
+        throw std::runtime_error("fixture SQL failed: " + message + " in: " + sql);
+    }
+    return result;
+}
+
+// The maintenance connection that creates and drops the fixtures' databases.
+PGconn* maintenance() {
+    static PGconn* conn = connectServer(serverUri());
+    return conn;
+}
+
 } // namespace
 
+bool FixtureFile::OnServer() {
+    const char* engine = std::getenv("QUADRIVEL_TEST_ENGINE");
+    return engine && std::string(engine) == "postgresql";
+}
+
 FixtureFile::FixtureFile(const std::string& sql, bool withSchema) {
-    path = (dir.path() + QStringLiteral("/quadrivel.db")).toStdString();
-    execOn(path, withSchema ? std::string(quadrivel::kSchemaSql) + "\n" + sql : sql);
+    const std::string text = withSchema ? std::string(quadrivel::kSchemaSql) + "\n" + sql : sql;
+    if (!OnServer()) {
+        path = (dir.path() + QStringLiteral("/quadrivel.db")).toStdString();
+        execOn(path, text);
+        return;
+    }
+    static int count = 0;
+    serverName = "fixture_" + std::to_string(getpid()) + "_" + std::to_string(++count);
+    PQclear(execServer(maintenance(), "CREATE DATABASE " + serverName));
+    path = "postgresql:///" + serverName + "?" + serverParams();
+    server = connectServer(path);
+    if (!text.empty())
+        PQclear(execServer(server, text));
+}
+
+FixtureFile::~FixtureFile() {
+    if (serverName.empty())
+        return;
+    PQfinish(server);
+    PGresult* result =
+        PQexec(maintenance(), ("DROP DATABASE IF EXISTS " + serverName + " WITH (FORCE)").c_str());
+    PQclear(result);
+}
+
+std::string FixtureFile::UriAs(const std::string& user, const std::string& password) const {
+    std::string uri = "postgresql://" + user;
+    if (!password.empty())
+        uri += ":" + password;
+    // The test server's parameters, but for its user.
+    std::string params;
+    const std::string all = serverParams() + "&";
+    for (std::size_t start = 0, end; (end = all.find('&', start)) != std::string::npos;
+         start = end + 1) {
+        const std::string param = all.substr(start, end - start);
+        if (!param.empty() && param.rfind("user=", 0) != 0)
+            params += (params.empty() ? "" : "&") + param;
+    }
+    return uri + "@/" + serverName + "?" + params;
 }
 
 void FixtureFile::Exec(const std::string& sql) const {
-    execOn(path, sql);
+    if (server)
+        PQclear(execServer(server, sql));
+    else
+        execOn(path, sql);
 }
 
 std::vector<std::string> FixtureFile::Rows(const std::string& sql) const {
-    sqlite3* db = nullptr;
     std::vector<std::string> rows;
+    if (server) {
+        PGresult* result = execServer(server, sql);
+        for (int r = 0; r < PQntuples(result); ++r) {
+            std::string row;
+            for (int i = 0; i < PQnfields(result); ++i) {
+                if (i > 0)
+                    row += '|';
+                row += PQgetisnull(result, r, i) ? "NULL" : PQgetvalue(result, r, i);
+            }
+            rows.push_back(row);
+        }
+        PQclear(result);
+        return rows;
+    }
+    sqlite3* db = nullptr;
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
         throw std::runtime_error("cannot open fixture " + path);
     sqlite3_stmt* stmt = nullptr;
@@ -61,6 +169,69 @@ std::vector<std::string> FixtureFile::Rows(const std::string& sql) const {
     sqlite3_finalize(stmt);
     sqlite3_close(db);
     return rows;
+}
+
+void FixtureFile::MakeRoles() const {
+    std::ifstream file(QUADRIVEL_SOURCE_DIR "/db/roles-postgresql.sql");
+    if (!file)
+        throw std::runtime_error("db/roles-postgresql.sql cannot be read");
+    std::stringstream script;
+    script << file.rdbuf();
+    Exec(script.str() + ";DROP ROLE IF EXISTS lecteur_essai; DROP ROLE IF EXISTS admin_essai;"
+                        "CREATE ROLE lecteur_essai LOGIN IN ROLE quadrivel_lecteur;"
+                        "CREATE ROLE admin_essai LOGIN IN ROLE quadrivel_admin");
+}
+
+std::vector<std::string> FixtureFile::WriteBegin(const std::vector<std::string>& tables) const {
+    if (!server)
+        return {"BEGIN IMMEDIATE"};
+    std::string lock;
+    for (const auto& table : tables)
+        lock += (lock.empty() ? "LOCK TABLE " : ", ") + table;
+    return {"BEGIN", lock + " IN SHARE ROW EXCLUSIVE MODE"};
+}
+
+void FixtureFile::RefuseWrites(const std::string& name, const std::string& operation,
+                               const std::string& table, const std::string& message) const {
+    if (!server) {
+        Exec("CREATE TRIGGER " + name + " BEFORE " + operation + " ON " + table +
+             " BEGIN SELECT RAISE(ABORT, '" + message + "'); END");
+        return;
+    }
+    Exec("CREATE FUNCTION " + name + "() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE " +
+         "EXCEPTION '" + message + "'; END $$; CREATE TRIGGER " + name + " BEFORE " + operation +
+         " ON " + table + " FOR EACH ROW EXECUTE FUNCTION " + name + "()");
+}
+
+WriteLock::WriteLock(const FixtureFile& fixture) {
+    if (FixtureFile::OnServer()) {
+        server = connectServer(fixture.Path());
+        PGresult* result = PQexec(server, "SET lock_timeout = '5s'; BEGIN; LOCK TABLE dim_niveau, "
+                                          "niveau_agence IN EXCLUSIVE MODE");
+        held = PQresultStatus(result) == PGRES_COMMAND_OK;
+        PQclear(result);
+        return;
+    }
+    sqlite3* db = nullptr;
+    if (sqlite3_open(fixture.Path().c_str(), &db) == SQLITE_OK)
+        held = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite = db;
+}
+
+void WriteLock::Release() {
+    if (server)
+        PQclear(PQexec(server, "ROLLBACK"));
+    else
+        sqlite3_exec(static_cast<sqlite3*>(sqlite), "ROLLBACK", nullptr, nullptr, nullptr);
+    held = false;
+}
+
+WriteLock::~WriteLock() {
+    Release();
+    if (server)
+        PQfinish(server);
+    else
+        sqlite3_close(static_cast<sqlite3*>(sqlite));
 }
 
 MessageRecorder::MessageRecorder() {
@@ -105,7 +276,8 @@ void CloseNextModal(const std::function<void(QWidget*)>& check) {
         QWidget* modal = QApplication::activeModalWidget();
         if (!modal)
             return;
-        if (const auto* form = qobject_cast<const TForm*>(modal); form && form->Activating())
+        // Its activation lets events through while it reads: wait for its end.
+        if (auto* form = qobject_cast<TForm*>(modal); form && form->Activating())
             return;
         timer->stop();
         timer->deleteLater();

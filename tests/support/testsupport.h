@@ -16,22 +16,65 @@ class QComboBox;
 class QWidget;
 class TABSDatabase;
 
-// A database file in a temporary folder, made from the schema and then from
-// the given SQL text (statements separated by ';').
+struct pg_conn;
+
+// A database made from the schema and then from the given SQL text
+// (statements separated by ';'). The engine is the run's: an SQLite file in a
+// temporary folder, or, when QUADRIVEL_TEST_ENGINE is "postgresql", a new
+// database on the server named by QUADRIVEL_TEST_PG_URI, dropped at the end.
 class FixtureFile {
 public:
     explicit FixtureFile(const std::string& sql = std::string(), bool withSchema = true);
+    ~FixtureFile();
+    FixtureFile(const FixtureFile&) = delete;
+    FixtureFile& operator=(const FixtureFile&) = delete;
+
+    static bool OnServer();
+    // The file's path, or the database's URI.
     std::string Path() const { return path; }
-    // Runs statements on the file through the sqlite3 C API, outside the
-    // program's engine layer.
+    // The server database's URI for another role, with its password.
+    std::string UriAs(const std::string& user, const std::string& password = {}) const;
+    // Runs statements outside the program's engine layer (sqlite3 C API or
+    // libpq), on a connection of their own.
     void Exec(const std::string& sql) const;
     // The rows of a SELECT, each row's columns joined by '|', rows in order.
     std::vector<std::string> Rows(const std::string& sql) const;
     QString Folder() const { return dir.path(); }
 
+    // Runs db/roles-postgresql.sql, then makes a login role in each group:
+    // lecteur_essai (reader) and admin_essai (administrator).
+    void MakeRoles() const;
+
+    // The control statements that start a write transaction locking tables.
+    std::vector<std::string> WriteBegin(const std::vector<std::string>& tables) const;
+    // A trigger that refuses every `operation` (INSERT, DELETE) on table with
+    // message as the engine's error.
+    void RefuseWrites(const std::string& name, const std::string& operation,
+                      const std::string& table, const std::string& message) const;
+
 private:
     QTemporaryDir dir;
     std::string path;
+    std::string serverName;
+    pg_conn* server = nullptr;
+};
+
+// Another program holding the write lock of the fixture's admin tables
+// (dim_niveau, niveau_agence; on SQLite the whole file) until Release() or
+// its end.
+class WriteLock {
+public:
+    explicit WriteLock(const FixtureFile& fixture);
+    ~WriteLock();
+    WriteLock(const WriteLock&) = delete;
+    WriteLock& operator=(const WriteLock&) = delete;
+    bool Held() const { return held; }
+    void Release();
+
+private:
+    void* sqlite = nullptr;
+    pg_conn* server = nullptr;
+    bool held = false;
 };
 
 // Replaces the message boxes while it lives: records every message and answers

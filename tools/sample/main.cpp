@@ -1,24 +1,30 @@
-// quadrivel-sample FILE [--rows N] [--seed S] [--month YYYY-MM] [--no-indexes]
+// quadrivel-sample FILE|URI [--rows N] [--seed S] [--month YYYY-MM] [--no-indexes]
 //
-// Writes a new Quadrivel database file: the schema, French levels, agencies,
+// Writes a new Quadrivel database: the schema, French levels, agencies,
 // users and suppliers, and indicator figures for the given month (by default
 // the current one) and the 24 before it. The same seed and month give the same
-// file. An existing file is never overwritten.
+// figures. The target is an SQLite file, never overwritten, or an empty
+// PostgreSQL database named by a postgresql:// URI, filled with COPY in one
+// transaction; a database that already holds Quadrivel's tables is refused.
 
 #include "schema_sql.h"
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <sys/stat.h>
+#include <variant>
 #include <vector>
 
 namespace {
@@ -35,8 +41,8 @@ struct Options {
 [[noreturn]] void usage(const std::string& error) {
     if (!error.empty())
         std::fprintf(stderr, "quadrivel-sample : %s\n", error.c_str());
-    std::fprintf(stderr, "Usage : quadrivel-sample FICHIER [--rows N] [--seed S] "
-                         "[--month AAAA-MM] [--no-indexes]\n");
+    std::fprintf(stderr, "Usage : quadrivel-sample FICHIER|postgresql://... [--rows N] "
+                         "[--seed S] [--month AAAA-MM] [--no-indexes]\n");
     std::exit(2);
 }
 
@@ -93,15 +99,34 @@ Options parseOptions(int argc, char** argv) {
     return options;
 }
 
-class Database {
+bool isServerUri(const std::string& name) {
+    return name.rfind("postgresql://", 0) == 0 || name.rfind("postgres://", 0) == 0;
+}
+
+using Field = std::variant<std::string, int, double>;
+
+// Where the rows go: statements run as they are, rows are added table by table.
+class Target {
 public:
-    explicit Database(const std::string& path) {
+    virtual ~Target() = default;
+    virtual void exec(const std::string& sql) = 0;
+    virtual void open(const char* table, int columns) = 0;
+    virtual void add(const std::vector<Field>& row) = 0;
+    virtual void close() = 0;
+};
+
+class SqliteTarget : public Target {
+public:
+    explicit SqliteTarget(const std::string& path) {
         if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) != SQLITE_OK)
             throw std::runtime_error(sqlite3_errmsg(db));
     }
-    ~Database() { sqlite3_close(db); }
-    void exec(const std::string& sql) {
+    ~SqliteTarget() override {
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+    }
+    void exec(const std::string& sql) override {
         char* error = nullptr;
         if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
             const std::string message = error ? error : "erreur SQLite";
@@ -109,25 +134,124 @@ public:
             throw std::runtime_error(message);
         }
     }
-    sqlite3_stmt* prepare(const std::string& sql) {
-        sqlite3_stmt* stmt = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK)
+    void open(const char* table, int columns) override {
+        std::string sql = std::string("INSERT INTO ") + table + " VALUES (";
+        for (int i = 0; i < columns; ++i)
+            sql += i > 0 ? ", ?" : "?";
+        if (sqlite3_prepare_v2(db, (sql + ")").c_str(), -1, &stmt, nullptr) != SQLITE_OK)
             throw std::runtime_error(sqlite3_errmsg(db));
-        return stmt;
     }
-    void step(sqlite3_stmt* stmt) {
+    void add(const std::vector<Field>& row) override {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const int index = static_cast<int>(i) + 1;
+            if (const auto* text = std::get_if<std::string>(&row[i]))
+                sqlite3_bind_text(stmt, index, text->c_str(), static_cast<int>(text->size()),
+                                  SQLITE_TRANSIENT);
+            else if (const auto* number = std::get_if<int>(&row[i]))
+                sqlite3_bind_int(stmt, index, *number);
+            else
+                sqlite3_bind_double(stmt, index, std::get<double>(row[i]));
+        }
         if (sqlite3_step(stmt) != SQLITE_DONE)
             throw std::runtime_error(sqlite3_errmsg(db));
         sqlite3_reset(stmt);
     }
+    void close() override {
+        sqlite3_finalize(stmt);
+        stmt = nullptr;
+    }
 
 private:
     sqlite3* db = nullptr;
+    sqlite3_stmt* stmt = nullptr;
 };
 
-void bindText(sqlite3_stmt* stmt, int index, const std::string& text) {
-    sqlite3_bind_text(stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
-}
+// COPY in PostgreSQL's text format, sent in large blocks.
+class ServerTarget : public Target {
+public:
+    explicit ServerTarget(const std::string& uri)
+        : conn(PQconnectdb(uri.c_str())) {
+        if (PQstatus(conn) != CONNECTION_OK)
+            throw std::runtime_error(PQerrorMessage(conn));
+        PQsetNoticeProcessor(
+            conn, [](void*, const char*) {}, nullptr);
+    }
+    ~ServerTarget() override { PQfinish(conn); }
+    void exec(const std::string& sql) override {
+        PGresult* result = PQexec(conn, sql.c_str());
+        const auto status = PQresultStatus(result);
+        const std::string message = PQresultErrorMessage(result);
+        PQclear(result);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            throw std::runtime_error(message);
+    }
+    long long count(const std::string& sql) {
+        PGresult* result = PQexec(conn, sql.c_str());
+        if (PQresultStatus(result) != PGRES_TUPLES_OK) {
+            const std::string message = PQresultErrorMessage(result);
+            PQclear(result);
+            throw std::runtime_error(message);
+        }
+        const long long value = std::atoll(PQgetvalue(result, 0, 0));
+        PQclear(result);
+        return value;
+    }
+    void open(const char* table, int) override {
+        PGresult* result = PQexec(conn, (std::string("COPY ") + table + " FROM STDIN").c_str());
+        const bool ready = PQresultStatus(result) == PGRES_COPY_IN;
+        PQclear(result);
+        if (!ready)
+            throw std::runtime_error(PQerrorMessage(conn));
+    }
+    void add(const std::vector<Field>& row) override {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            if (i > 0)
+                buffer += '\t';
+            if (const auto* text = std::get_if<std::string>(&row[i])) {
+                for (const char c : *text) {
+                    if (c == '\\' || c == '\t' || c == '\n' || c == '\r')
+                        buffer += '\\';
+                    buffer += c == '\t' ? 't' : c == '\n' ? 'n' : c == '\r' ? 'r' : c;
+                }
+            } else {
+                // Shortest text that reads back as the same number, whatever
+                // the locale.
+                char number[64];
+                const auto end =
+                    std::holds_alternative<int>(row[i])
+                        ? std::to_chars(number, number + sizeof number, std::get<int>(row[i]))
+                        : std::to_chars(number, number + sizeof number, std::get<double>(row[i]));
+                buffer.append(number, end.ptr);
+            }
+        }
+        buffer += '\n';
+        if (buffer.size() >= 1 << 20)
+            flush();
+    }
+    void close() override {
+        flush();
+        if (PQputCopyEnd(conn, nullptr) != 1)
+            throw std::runtime_error(PQerrorMessage(conn));
+        PGresult* result = PQgetResult(conn);
+        const bool done = PQresultStatus(result) == PGRES_COMMAND_OK;
+        const std::string message = PQresultErrorMessage(result);
+        PQclear(result);
+        while ((result = PQgetResult(conn)))
+            PQclear(result);
+        if (!done)
+            throw std::runtime_error(message);
+    }
+
+private:
+    void flush() {
+        if (!buffer.empty() &&
+            PQputCopyData(conn, buffer.data(), static_cast<int>(buffer.size())) != 1)
+            throw std::runtime_error(PQerrorMessage(conn));
+        buffer.clear();
+    }
+    PGconn* conn;
+    std::string buffer;
+};
 
 struct Entry {
     std::string code;
@@ -200,8 +324,9 @@ double cents(double value) {
 
 int main(int argc, char** argv) {
     const Options options = parseOptions(argc, argv);
+    const bool onServer = isServerUri(options.path);
     struct stat info {};
-    if (stat(options.path.c_str(), &info) == 0) {
+    if (!onServer && stat(options.path.c_str(), &info) == 0) {
         std::fprintf(stderr, "quadrivel-sample : « %s » existe déjà ; il n'est pas remplacé.\n",
                      options.path.c_str());
         return 1;
@@ -217,18 +342,35 @@ int main(int argc, char** argv) {
             return std::uniform_real_distribution<double>(low, high)(random);
         };
 
-        Database db(options.path);
-        db.exec("PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF;");
-        // Tables first, indexes after the figures: far quicker to build.
+        std::unique_ptr<Target> target;
+        if (onServer) {
+            auto server = std::make_unique<ServerTarget>(options.path);
+            if (server->count("SELECT count(*) FROM information_schema.tables WHERE "
+                              "table_schema = current_schema() AND table_name IN "
+                              "('dim_utilisateur', 'dim_agence', 'dim_fournisseur', "
+                              "'dim_niveau', 'niveau_agence', 'data')") > 0) {
+                std::fprintf(stderr, "quadrivel-sample : cette base contient déjà des tables de "
+                                     "Quadrivel ; elle n'est pas modifiée.\n");
+                return 1;
+            }
+            target = std::move(server);
+        } else {
+            target = std::make_unique<SqliteTarget>(options.path);
+            target->exec("PRAGMA journal_mode=MEMORY; PRAGMA synchronous=OFF;");
+        }
+        Target& db = *target;
+        // Tables first, indexes after the figures: far quicker to build. On
+        // the server, all of it in one transaction: nothing is left of a
+        // failed run.
         const std::string schema = quadrivel::kSchemaSql;
         const std::size_t firstIndex = schema.find("CREATE INDEX");
-        db.exec(schema.substr(0, firstIndex));
         db.exec("BEGIN");
+        db.exec(schema.substr(0, firstIndex));
 
         // Users: sixty salespeople, three per agency.
         std::vector<Entry> users;
         std::vector<std::size_t> homeAgency;
-        sqlite3_stmt* insertUser = db.prepare("INSERT INTO dim_utilisateur VALUES (?, ?)");
+        db.open("dim_utilisateur", 2);
         for (int i = 0; i < 60; ++i) {
             const std::string first = kFirstNames[static_cast<std::size_t>(i) % kFirstNames.size()];
             const std::string last =
@@ -237,29 +379,22 @@ int main(int argc, char** argv) {
             std::snprintf(code, sizeof code, "U%03d", i + 1);
             users.push_back({code, first + " " + last});
             homeAgency.push_back(static_cast<std::size_t>(i) % kAgencies.size());
-            bindText(insertUser, 1, users.back().code);
-            bindText(insertUser, 2, users.back().libelle);
-            db.step(insertUser);
+            db.add({users.back().code, users.back().libelle});
         }
-        sqlite3_finalize(insertUser);
+        db.close();
 
-        sqlite3_stmt* insertAgency = db.prepare("INSERT INTO dim_agence VALUES (?, ?)");
-        for (const Entry& agency : kAgencies) {
-            bindText(insertAgency, 1, agency.code);
-            bindText(insertAgency, 2, agency.libelle);
-            db.step(insertAgency);
-        }
-        sqlite3_finalize(insertAgency);
+        db.open("dim_agence", 2);
+        for (const Entry& agency : kAgencies)
+            db.add({agency.code, agency.libelle});
+        db.close();
 
-        sqlite3_stmt* insertSupplier = db.prepare("INSERT INTO dim_fournisseur VALUES (?, ?)");
+        db.open("dim_fournisseur", 2);
         for (std::size_t i = 0; i < kSuppliers.size(); ++i) {
             char code[32];
             std::snprintf(code, sizeof code, "F%02zu", i + 1);
-            bindText(insertSupplier, 1, code);
-            bindText(insertSupplier, 2, kSuppliers[i]);
-            db.step(insertSupplier);
+            db.add({std::string(code), kSuppliers[i]});
         }
-        sqlite3_finalize(insertSupplier);
+        db.close();
 
         // Four levels, each headed by one user; the agencies are shared out
         // among them, Lyon belongs to two levels and L'Isle-d'Abeau to none.
@@ -269,34 +404,26 @@ int main(int argc, char** argv) {
             {"U003", "Secteur Grand Ouest"},
             {"U004", "Secteur Sud-Est d'Azur"},
         }};
-        sqlite3_stmt* insertLevel = db.prepare("INSERT INTO dim_niveau VALUES (?, ?)");
-        for (const Entry& level : levels) {
-            bindText(insertLevel, 1, level.code);
-            bindText(insertLevel, 2, level.libelle);
-            db.step(insertLevel);
-        }
-        sqlite3_finalize(insertLevel);
+        db.open("dim_niveau", 2);
+        for (const Entry& level : levels)
+            db.add({level.code, level.libelle});
+        db.close();
         const std::array<std::vector<int>, 4> links = {{
             {1, 2, 3, 4},
             {5, 6, 7, 8},
             {9, 10, 11, 12, 13},
             {14, 15, 16, 17, 18, 19},
         }};
-        sqlite3_stmt* insertLink = db.prepare("INSERT INTO niveau_agence VALUES (?, ?)");
+        db.open("niveau_agence", 2);
         for (std::size_t l = 0; l < links.size(); ++l)
-            for (const int agency : links[l]) {
-                bindText(insertLink, 1, levels[l].code);
-                bindText(insertLink, 2, kAgencies[static_cast<std::size_t>(agency - 1)].code);
-                db.step(insertLink);
-            }
-        bindText(insertLink, 1, levels[1].code);
-        bindText(insertLink, 2, "A17");
-        db.step(insertLink);
-        sqlite3_finalize(insertLink);
+            for (const int agency : links[l])
+                db.add({levels[l].code, kAgencies[static_cast<std::size_t>(agency - 1)].code});
+        db.add({levels[1].code, std::string("A17")});
+        db.close();
 
         // Figures: each quote file gives seven rows, the six indicators and
         // one invoiced amount that the program never reads.
-        sqlite3_stmt* insertFigure = db.prepare("INSERT INTO data VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+        db.open("data", 8);
         long long written = 0;
         long long file = 0;
         while (written < options.rows) {
@@ -331,30 +458,25 @@ int main(int argc, char** argv) {
             for (const auto& [code, value] : figures) {
                 if (written >= options.rows)
                     break;
-                bindText(insertFigure, 1, code);
-                sqlite3_bind_int(insertFigure, 2, year);
-                sqlite3_bind_int(insertFigure, 3, month);
-                bindText(insertFigure, 4, kAgencies[agency].code);
-                bindText(insertFigure, 5, users[user].code);
-                bindText(insertFigure, 6, supplierCode);
-                bindText(insertFigure, 7, fileCode);
-                sqlite3_bind_double(insertFigure, 8, value);
-                db.step(insertFigure);
+                db.add({std::string(code), year, month, kAgencies[agency].code, users[user].code,
+                        std::string(supplierCode), std::string(fileCode), value});
                 ++written;
             }
         }
-        sqlite3_finalize(insertFigure);
-        db.exec("COMMIT");
+        db.close();
         if (options.indexes && firstIndex != std::string::npos)
             db.exec(schema.substr(firstIndex));
-        db.exec("ANALYZE");
+        db.exec("COMMIT");
+        db.exec(onServer ? "VACUUM ANALYZE" : "ANALYZE");
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::printf("%s : %lld lignes de chiffres sur 25 mois jusqu'à %04d-%02d (%.1f s)\n",
-                    options.path.c_str(), written, options.year, options.month, seconds);
+                    onServer ? "base du serveur" : options.path.c_str(), written, options.year,
+                    options.month, seconds);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "quadrivel-sample : %s\n", error.what());
-        std::remove(options.path.c_str());
+        if (!onServer)
+            std::remove(options.path.c_str());
         return 1;
     }
     return 0;
