@@ -1,4 +1,5 @@
 // quadrivel-sample FILE|URI [--rows N] [--seed S] [--month YYYY-MM] [--no-indexes]
+//                  [--levels N --agencies N --users N]
 //
 // Writes a new Quadrivel database: the schema, French levels, agencies,
 // users and suppliers, and indicator figures for the given month (by default
@@ -36,13 +37,19 @@ struct Options {
     int year = 0;
     int month = 0;
     bool indexes = true;
+    // A larger organisation than the built-in one, when given: that many
+    // levels, agencies and users, named after the built-in ones.
+    int levels = 0;
+    int agencies = 0;
+    int users = 0;
 };
 
 [[noreturn]] void usage(const std::string& error) {
     if (!error.empty())
         std::fprintf(stderr, "quadrivel-sample : %s\n", error.c_str());
     std::fprintf(stderr, "Usage : quadrivel-sample FICHIER|postgresql://... [--rows N] "
-                         "[--seed S] [--month AAAA-MM] [--no-indexes]\n");
+                         "[--seed S] [--month AAAA-MM] [--no-indexes]\n"
+                         "       [--levels N --agencies N --users N]\n");
     std::exit(2);
 }
 
@@ -75,6 +82,13 @@ Options parseOptions(int argc, char** argv) {
             options.month = static_cast<int>(parseNumber(text.substr(5, 2), "--month"));
             if (options.month < 1 || options.month > 12)
                 usage("--month attend AAAA-MM");
+        } else if (arg == "--levels" || arg == "--agencies" || arg == "--users") {
+            const long long count = parseNumber(value(), arg.c_str());
+            if (count < 1 || count > 9999)
+                usage(arg + " attend un nombre de 1 à 9999");
+            (arg == "--levels"     ? options.levels
+             : arg == "--agencies" ? options.agencies
+                                   : options.users) = static_cast<int>(count);
         } else if (arg == "--no-indexes") {
             options.indexes = false;
         } else if (arg == "-h" || arg == "--help") {
@@ -89,6 +103,11 @@ Options parseOptions(int argc, char** argv) {
     }
     if (options.path.empty())
         usage("le fichier à créer manque");
+    const int sized = (options.levels > 0) + (options.agencies > 0) + (options.users > 0);
+    if (sized != 0 && sized != 3)
+        usage("--levels, --agencies et --users vont ensemble");
+    if (sized == 3 && (options.users < options.levels || options.agencies < options.levels))
+        usage("il faut au moins autant d'utilisateurs et d'agences que de niveaux");
     if (options.year == 0) {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
@@ -367,24 +386,42 @@ int main(int argc, char** argv) {
         db.exec("BEGIN");
         db.exec(schema.substr(0, firstIndex));
 
-        // Users: sixty salespeople, three per agency.
+        // The organisation: by default sixty salespeople, three per agency,
+        // and four levels, each headed by one user, sharing out the agencies
+        // (Lyon belongs to two levels, L'Isle-d'Abeau to none). A larger one
+        // numbers the built-in names and gives each level every n-th agency.
+        const bool sized = options.levels > 0;
+        const int agencyCount = sized ? options.agencies : static_cast<int>(kAgencies.size());
+        const int userCount = sized ? options.users : 60;
+        auto numbered = [](const std::string& name, int i, int period) {
+            return i < period ? name : name + " " + std::to_string(i / period + 1);
+        };
+
+        std::vector<Entry> agencies;
+        for (int i = 0; i < agencyCount; ++i) {
+            const Entry& base = kAgencies[static_cast<std::size_t>(i) % kAgencies.size()];
+            char code[32];
+            std::snprintf(code, sizeof code, "A%03d", i + 1);
+            agencies.push_back(sized ? Entry{code, numbered(base.libelle, i, 20)} : base);
+        }
+
         std::vector<Entry> users;
         std::vector<std::size_t> homeAgency;
         db.open("dim_utilisateur", 2);
-        for (int i = 0; i < 60; ++i) {
+        for (int i = 0; i < userCount; ++i) {
             const std::string first = kFirstNames[static_cast<std::size_t>(i) % kFirstNames.size()];
             const std::string last =
                 kLastNames[static_cast<std::size_t>(i * 7 + 3) % kLastNames.size()];
             char code[32];
             std::snprintf(code, sizeof code, "U%03d", i + 1);
             users.push_back({code, first + " " + last});
-            homeAgency.push_back(static_cast<std::size_t>(i) % kAgencies.size());
+            homeAgency.push_back(static_cast<std::size_t>(i % agencyCount));
             db.add({users.back().code, users.back().libelle});
         }
         db.close();
 
         db.open("dim_agence", 2);
-        for (const Entry& agency : kAgencies)
+        for (const Entry& agency : agencies)
             db.add({agency.code, agency.libelle});
         db.close();
 
@@ -396,29 +433,40 @@ int main(int argc, char** argv) {
         }
         db.close();
 
-        // Four levels, each headed by one user; the agencies are shared out
-        // among them, Lyon belongs to two levels and L'Isle-d'Abeau to none.
-        const std::array<Entry, 4> levels = {{
-            {"U001", "Secteur Nord"},
-            {"U002", "Secteur Île-de-France & Centre"},
-            {"U003", "Secteur Grand Ouest"},
-            {"U004", "Secteur Sud-Est d'Azur"},
-        }};
+        std::vector<Entry> levels;
+        std::vector<std::pair<std::size_t, std::size_t>> links; // level, agency
+        if (sized) {
+            for (int l = 0; l < options.levels; ++l)
+                levels.push_back({users[static_cast<std::size_t>(l)].code,
+                                  "Secteur " + agencies[static_cast<std::size_t>(l)].libelle});
+            for (int a = 0; a < agencyCount; ++a)
+                links.emplace_back(static_cast<std::size_t>(a % options.levels),
+                                   static_cast<std::size_t>(a));
+        } else {
+            levels = {
+                {"U001", "Secteur Nord"},
+                {"U002", "Secteur Île-de-France & Centre"},
+                {"U003", "Secteur Grand Ouest"},
+                {"U004", "Secteur Sud-Est d'Azur"},
+            };
+            const std::array<std::vector<int>, 4> shares = {{
+                {1, 2, 3, 4},
+                {5, 6, 7, 8},
+                {9, 10, 11, 12, 13},
+                {14, 15, 16, 17, 18, 19},
+            }};
+            for (std::size_t l = 0; l < shares.size(); ++l)
+                for (const int agency : shares[l])
+                    links.emplace_back(l, static_cast<std::size_t>(agency - 1));
+            links.emplace_back(1, 16); // Lyon
+        }
         db.open("dim_niveau", 2);
         for (const Entry& level : levels)
             db.add({level.code, level.libelle});
         db.close();
-        const std::array<std::vector<int>, 4> links = {{
-            {1, 2, 3, 4},
-            {5, 6, 7, 8},
-            {9, 10, 11, 12, 13},
-            {14, 15, 16, 17, 18, 19},
-        }};
         db.open("niveau_agence", 2);
-        for (std::size_t l = 0; l < links.size(); ++l)
-            for (const int agency : links[l])
-                db.add({levels[l].code, kAgencies[static_cast<std::size_t>(agency - 1)].code});
-        db.add({levels[1].code, std::string("A17")});
+        for (const auto& [level, agency] : links)
+            db.add({levels[level].code, agencies[agency].code});
         db.close();
 
         // Figures: each quote file gives seven rows, the six indicators and
@@ -435,9 +483,10 @@ int main(int argc, char** argv) {
                 month += 12;
                 --year;
             }
-            const std::size_t user = static_cast<std::size_t>(uniform(0, 59));
-            const std::size_t agency =
-                uniform(0, 9) == 0 ? static_cast<std::size_t>(uniform(0, 19)) : homeAgency[user];
+            const std::size_t user = static_cast<std::size_t>(uniform(0, userCount - 1));
+            const std::size_t agency = uniform(0, 9) == 0
+                                           ? static_cast<std::size_t>(uniform(0, agencyCount - 1))
+                                           : homeAgency[user];
             const int supplier = uniform(1, static_cast<int>(kSuppliers.size()));
             char supplierCode[16];
             std::snprintf(supplierCode, sizeof supplierCode, "F%02d", supplier);
@@ -458,7 +507,7 @@ int main(int argc, char** argv) {
             for (const auto& [code, value] : figures) {
                 if (written >= options.rows)
                     break;
-                db.add({std::string(code), year, month, kAgencies[agency].code, users[user].code,
+                db.add({std::string(code), year, month, agencies[agency].code, users[user].code,
                         std::string(supplierCode), std::string(fileCode), value});
                 ++written;
             }
