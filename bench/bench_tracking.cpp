@@ -1,7 +1,11 @@
 // One refresh of the tracking table in each display mode, on a sample file of
 // a million figures, against the same statements run straight through the
-// sqlite3 C API; and the administrator's first display on a file without the
-// summing indexes.
+// sqlite3 C API; the same on a larger organisation (30 levels, 150 agencies,
+// 600 users) at one and five million figures; and the administrator's first
+// display on a file without the summing indexes. The bare statements run in one
+// read transaction, as the program runs a refresh. Last come the lines
+//   ratio CASE PROGRAM_MS BARE_MS RATIO
+// for every case measured both ways in the run (the program's refresh painted).
 //
 //   build/bench/bench_tracking [--benchmark_repetitions=5 ...]
 //
@@ -25,7 +29,10 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
+#include <chrono>
+#include <cstdio>
 #include <libpq-fe.h>
+#include <map>
 #include <sqlite3.h>
 
 #include <cstdlib>
@@ -130,19 +137,45 @@ const char* modeName(int mode) {
     return names[mode];
 }
 
-void programRefresh(benchmark::State& state, const std::string& path, bool painted = true) {
+// Milliseconds per refresh of each case, the program's and the bare
+// statements', for the ratio lines printed at the end.
+struct Timing {
+    double program = 0;
+    double bare = 0;
+};
+std::map<std::string, Timing>& timings() {
+    static std::map<std::string, Timing> all;
+    return all;
+}
+
+// Runs the benchmark loop and keeps the mean time of one iteration.
+template <typename Body>
+void timed(benchmark::State& state, const std::string& name, double Timing::*slot, Body body) {
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state)
+        body();
+    const std::chrono::duration<double, std::milli> elapsed =
+        std::chrono::steady_clock::now() - start;
+    if (state.iterations() > 0 && !name.empty())
+        timings()[name + "-" + modeName(static_cast<int>(state.range(0)))].*slot =
+            elapsed.count() / static_cast<double>(state.iterations());
+}
+
+void programRefresh(benchmark::State& state, const std::string& path, bool painted = true,
+                    const std::string& name = {}) {
     Window w(path, static_cast<int>(state.range(0)));
     if (!painted)
         w.window.hide();
-    for (auto _ : state)
-        w.refresh();
+    timed(state, name, &Timing::program, [&] { w.refresh(); });
     state.SetLabel(std::string(modeName(static_cast<int>(state.range(0)))) + ", " +
                    std::to_string(w.window.lvData->topLevelItemCount()) + " rows");
 }
 
 // The same statements, each prepared, stepped and finalised as the program
-// does, without anything of the program around them.
-void bareStatements(benchmark::State& state, const std::string& path) {
+// does, in one read transaction as the program runs them, without anything of
+// the program around them.
+void bareStatements(benchmark::State& state, const std::string& path,
+                    const std::string& name = {}) {
     std::vector<std::string> statements;
     {
         Window w(path, static_cast<int>(state.range(0)));
@@ -151,7 +184,8 @@ void bareStatements(benchmark::State& state, const std::string& path) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         throw std::runtime_error("cannot open " + path);
-    for (auto _ : state) {
+    timed(state, name, &Timing::bare, [&] {
+        sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
         for (const std::string& sql : statements) {
             sqlite3_stmt* stmt = nullptr;
             sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
@@ -161,14 +195,16 @@ void bareStatements(benchmark::State& state, const std::string& path) {
             }
             sqlite3_finalize(stmt);
         }
-    }
+        sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    });
     sqlite3_close(db);
     state.SetLabel(std::string(modeName(static_cast<int>(state.range(0)))) + ", " +
                    std::to_string(statements.size()) + " statements");
 }
 
 // The same statements through libpq, every value read as text.
-void bareServerStatements(benchmark::State& state, const std::string& uri) {
+void bareServerStatements(benchmark::State& state, const std::string& uri,
+                          const std::string& name = {}) {
     std::vector<std::string> statements;
     {
         Window w(uri, static_cast<int>(state.range(0)));
@@ -177,7 +213,8 @@ void bareServerStatements(benchmark::State& state, const std::string& uri) {
     PGconn* conn = PQconnectdb(uri.c_str());
     if (PQstatus(conn) != CONNECTION_OK)
         throw std::runtime_error(PQerrorMessage(conn));
-    for (auto _ : state) {
+    timed(state, name, &Timing::bare, [&] {
+        PQclear(PQexec(conn, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
         for (const std::string& sql : statements) {
             PGresult* result = PQexec(conn, sql.c_str());
             for (int r = 0; r < PQntuples(result); ++r)
@@ -185,7 +222,8 @@ void bareServerStatements(benchmark::State& state, const std::string& uri) {
                     benchmark::DoNotOptimize(PQgetvalue(result, r, i));
             PQclear(result);
         }
-    }
+        PQclear(PQexec(conn, "COMMIT"));
+    });
     PQfinish(conn);
     state.SetLabel(std::string(modeName(static_cast<int>(state.range(0)))) + ", " +
                    std::to_string(statements.size()) + " statements");
@@ -221,17 +259,48 @@ void BM_ProgramRefreshWithoutIndexes(benchmark::State& state) {
     programRefresh(state, noIndexes());
 }
 
+// A larger organisation: 30 levels, 150 agencies, 600 users.
+const QStringList kLargerOrganisation = {"--levels", "30", "--agencies", "150", "--users", "600"};
+
+const std::string& largerMillion() {
+    static const std::string path =
+        sampleFile("larger-1m.db", QStringList{"--rows", "1000000"} + kLargerOrganisation);
+    return path;
+}
+const std::string& largerFiveMillion() {
+    static const std::string path =
+        sampleFile("larger-5m.db", QStringList{"--rows", "5000000"} + kLargerOrganisation);
+    return path;
+}
+
+void BM_LargerProgram1M(benchmark::State& state) {
+    programRefresh(state, largerMillion(), true, "sqlite-1m");
+}
+void BM_LargerBare1M(benchmark::State& state) {
+    bareStatements(state, largerMillion(), "sqlite-1m");
+}
+void BM_LargerProgram5M(benchmark::State& state) {
+    programRefresh(state, largerFiveMillion(), true, "sqlite-5m");
+}
+void BM_LargerBare5M(benchmark::State& state) {
+    bareStatements(state, largerFiveMillion(), "sqlite-5m");
+}
+
 void BM_ServerProgramRefresh(benchmark::State& state) {
-    programRefresh(state, serverMillionRows());
+    programRefresh(state, serverMillionRows(), true, "postgresql-1m");
 }
 void BM_ServerBareStatements(benchmark::State& state) {
-    bareServerStatements(state, serverMillionRows());
+    bareServerStatements(state, serverMillionRows(), "postgresql-1m");
 }
 
 BENCHMARK(BM_ProgramRefresh)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgramRefreshUnpainted)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareStatements)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgramRefreshWithoutIndexes)->Arg(0)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LargerProgram1M)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LargerBare1M)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LargerProgram5M)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LargerBare5M)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -252,5 +321,12 @@ int main(int argc, char** argv) {
     }
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    // Last, one line per case measured both ways in this run:
+    // ratio CASE PROGRAM_MS BARE_MS RATIO
+    for (const auto& [name, timing] : timings()) {
+        if (timing.program > 0 && timing.bare > 0)
+            std::printf("ratio %s %.2f %.2f %.2f\n", name.c_str(), timing.program, timing.bare,
+                        timing.program / timing.bare);
+    }
     return 0;
 }
