@@ -396,19 +396,21 @@ void TFicheQuadrivel::ShowRows() {
     for (const TReportRow& row : Shown)
         texts.push_back(ReportRowTexts(row));
     toolkit::SetListRows(lvData, texts);
+    // The header is painted again only when its sort mark changes.
     QHeaderView* header = lvData->header();
-    header->setSortIndicatorShown(SortColumn >= 0);
-    if (SortColumn >= 0)
-        header->setSortIndicator(SortColumn,
-                                 SortAscending ? Qt::AscendingOrder : Qt::DescendingOrder);
+    if (header->isSortIndicatorShown() != (SortColumn >= 0))
+        header->setSortIndicatorShown(SortColumn >= 0);
+    const Qt::SortOrder order = SortAscending ? Qt::AscendingOrder : Qt::DescendingOrder;
+    if (SortColumn >= 0 &&
+        (header->sortIndicatorSection() != SortColumn || header->sortIndicatorOrder() != order))
+        header->setSortIndicator(SortColumn, order);
     ShowSummary();
 }
 
 void TFicheQuadrivel::ShowSummary() {
-    lvTotal->clear();
     TReportRow totals = ReportTotals(Report);
     totals.label = "Total";
-    toolkit::AddListRow(lvTotal, ReportRowTexts(totals));
+    toolkit::SetListRows(lvTotal, {ReportRowTexts(totals)});
     lblContexte->setText(ReportContextLine(Context()));
     lblAucuneDonnee->setVisible(Report.empty());
 }

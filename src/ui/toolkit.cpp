@@ -255,15 +255,27 @@ QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& t
 }
 
 void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>& rows) {
-    const bool updates = list->updatesEnabled();
-    list->setUpdatesEnabled(false);
-    list->clear();
+    // Rows already there take the new texts in place: a cell whose text does
+    // not change is not painted again. Nothing stays chosen, as after a new
+    // fill.
+    list->clearSelection();
+    list->setCurrentItem(nullptr);
+    list->scrollToTop();
+    const int count = static_cast<int>(rows.size());
+    while (list->topLevelItemCount() > count)
+        delete list->takeTopLevelItem(list->topLevelItemCount() - 1);
+    const int kept = list->topLevelItemCount();
+    for (int r = 0; r < kept; ++r) {
+        QTreeWidgetItem* item = list->topLevelItem(r);
+        const auto& texts = rows[static_cast<std::size_t>(r)];
+        for (int i = 0; i < static_cast<int>(texts.size()); ++i)
+            item->setText(i, QString::fromStdString(texts[static_cast<std::size_t>(i)]));
+    }
     QList<QTreeWidgetItem*> items;
-    items.reserve(static_cast<qsizetype>(rows.size()));
-    for (const auto& texts : rows)
-        items.append(newListRow(list, texts));
+    items.reserve(count - kept);
+    for (int r = kept; r < count; ++r)
+        items.append(newListRow(list, rows[static_cast<std::size_t>(r)]));
     list->addTopLevelItems(items);
-    list->setUpdatesEnabled(updates);
 }
 
 int ListItemIndex(const QTreeWidget* list) {

@@ -116,8 +116,8 @@ QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& colu
 // Adds a row: its caption (first column) then its sub-items, aligned as their
 // columns.
 QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& texts);
-// Replaces every row of a list by the given rows, inserted at once with the
-// list's painting held until they are all in.
+// Makes a list show exactly the given rows: rows already there take the new
+// texts in place, missing rows are inserted at once, extra rows removed.
 void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>& rows);
 // The index of the selected row, -1 when none.
 int ListItemIndex(const QTreeWidget* list);

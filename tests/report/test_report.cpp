@@ -252,6 +252,11 @@ void TestReport::copyAndExportFromTheWindow() {
     // Export: the proposed name, the same bytes as the CSV of the shown rows;
     // a refused write leaves no file and says why.
     Pick(w.cblNiveau, 3); // Val-d'Oise in French order
+    // The refresh replaced the rows in place: nothing of the levels' rows
+    // stays, nothing stays chosen.
+    QCOMPARE(w.lvData->topLevelItemCount(), 1);
+    QCOMPARE(w.lvData->topLevelItem(0)->text(0), QString("Cergy"));
+    QVERIFY(w.lvData->selectedItems().isEmpty());
     QString proposed;
     const QString path = s.file.Folder() + "/export.csv";
     w.AskFileName = [&](const QString& name) {
