@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -265,12 +266,26 @@ void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>&
     while (list->topLevelItemCount() > count)
         delete list->takeTopLevelItem(list->topLevelItemCount() - 1);
     const int kept = list->topLevelItemCount();
-    for (int r = 0; r < kept; ++r) {
-        QTreeWidgetItem* item = list->topLevelItem(r);
-        const auto& texts = rows[static_cast<std::size_t>(r)];
-        for (int i = 0; i < static_cast<int>(texts.size()); ++i)
-            item->setText(i, QString::fromStdString(texts[static_cast<std::size_t>(i)]));
+    // The model tells the view of each cell changed, and the view measures
+    // the whole row again for each: the cells change silently, then the list
+    // is painted once.
+    bool changed = false;
+    {
+        QSignalBlocker silent(list->model());
+        for (int r = 0; r < kept; ++r) {
+            QTreeWidgetItem* item = list->topLevelItem(r);
+            const auto& texts = rows[static_cast<std::size_t>(r)];
+            for (int i = 0; i < static_cast<int>(texts.size()); ++i) {
+                const QString text = QString::fromStdString(texts[static_cast<std::size_t>(i)]);
+                if (item->text(i) != text) {
+                    item->setText(i, text);
+                    changed = true;
+                }
+            }
+        }
     }
+    if (changed)
+        list->viewport()->update();
     QList<QTreeWidgetItem*> items;
     items.reserve(count - kept);
     for (int r = kept; r < count; ++r)
