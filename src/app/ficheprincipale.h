@@ -2,8 +2,8 @@
 // other window.
 #pragma once
 
-#include "ui/toolkit.h"
 #include "data/absdatabase.h"
+#include "ui/toolkit.h"
 
 #include <QPushButton>
 

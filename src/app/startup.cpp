@@ -1,8 +1,8 @@
 #include "app/startup.h"
 
 #include "app/ficheprincipale.h"
-#include "ui/toolkit.h"
 #include "data/ansistring.h"
+#include "ui/toolkit.h"
 
 #include <QApplication>
 #include <QFile>

@@ -3,18 +3,18 @@
 
 #include "app/ficheprincipale.h"
 #include "app/startup.h"
-#include "ui/toolkit.h"
 #include "data/objectcode.h"
 #include "testsupport.h"
+#include "ui/toolkit.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QWindow>
 #include <QPointer>
 #include <QTimer>
+#include <QWindow>
 #include <QtTest>
 
 #include <stdexcept>
