@@ -4,9 +4,11 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 #include <QShowEvent>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -210,8 +212,53 @@ void Guard(const std::function<void()>& handler) {
     ShowError(message);
 }
 
+namespace {
+
+// Paints a list cell as the style does, its text laid out once: the style's
+// own item painting measures and lays out each text twice more, which made
+// painting the bulk of a refresh.
+class ListCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem cell = option;
+        initStyleOption(&cell, index);
+        const QString text = cell.text;
+        cell.text.clear();
+        const QWidget* widget = cell.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+        if (text.isEmpty())
+            return;
+        // The lists hold text only: the text takes the cell, less the margins
+        // the style gives it.
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect area = cell.rect.adjusted(margin, 0, -margin, 0);
+        const QPalette::ColorGroup group =
+            !(cell.state & QStyle::State_Enabled) ? QPalette::Disabled
+            : (cell.state & QStyle::State_Active) ? QPalette::Normal
+                                                  : QPalette::Inactive;
+        painter->save();
+        painter->setFont(cell.font);
+        painter->setPen(cell.palette.color(group, (cell.state & QStyle::State_Selected)
+                                                      ? QPalette::HighlightedText
+                                                      : QPalette::Text));
+        const QString shown = cell.fontMetrics.horizontalAdvance(text) > area.width()
+                                  ? cell.fontMetrics.elidedText(text, Qt::ElideRight, area.width())
+                                  : text;
+        painter->drawText(area, static_cast<int>(cell.displayAlignment) | Qt::TextSingleLine,
+                          shown);
+        painter->restore();
+    }
+};
+
+} // namespace
+
 QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& columns) {
     auto* list = new QTreeWidget(parent);
+    list->setItemDelegate(new ListCellDelegate(list));
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
     list->setUniformRowHeights(true);
