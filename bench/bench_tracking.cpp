@@ -31,13 +31,14 @@
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
-#include <chrono>
-#include <cstdio>
 #include <libpq-fe.h>
-#include <map>
 #include <sqlite3.h>
 
+#include <array>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -180,25 +181,40 @@ void programRefresh(benchmark::State& state, const std::string& path, bool paint
                    std::to_string(w.window.lvData->topLevelItemCount()) + " rows");
 }
 
+// The statements of a refresh with every supplier and with the first one, as
+// the window runs them; next() gives those of the following refresh, the same
+// ones each time unless changing.
+struct RefreshStatements {
+    RefreshStatements(const std::string& database, int mode, bool changing)
+        : mode(mode)
+        , changing(changing) {
+        Window w(database, mode);
+        lists[1] = w.statementsOfOneRefresh(1);
+        lists[0] = w.statementsOfOneRefresh(0);
+    }
+    const std::vector<std::string>& next() { return lists[changing ? ++refreshes % 2 : 0]; }
+    std::string Label() const {
+        return std::string(modeName(mode)) + ", " + std::to_string(lists[0].size()) + " statements";
+    }
+
+    int mode;
+    bool changing;
+    int refreshes = 0;
+    std::array<std::vector<std::string>, 2> lists;
+};
+
 // The same statements, each prepared, stepped and finalised as the program
 // does, in one read transaction as the program runs them, without anything of
 // the program around them.
 void bareStatements(benchmark::State& state, const std::string& path, const std::string& name = {},
                     bool changing = false) {
-    std::vector<std::string> lists[2];
-    {
-        Window w(path, static_cast<int>(state.range(0)));
-        lists[1] = w.statementsOfOneRefresh(1);
-        lists[0] = w.statementsOfOneRefresh(0);
-    }
-    const std::vector<std::string>& statements = lists[0];
-    int refreshes = 0;
+    RefreshStatements statements(path, static_cast<int>(state.range(0)), changing);
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
         throw std::runtime_error("cannot open " + path);
     timed(state, name, changing, &Timing::bare, [&] {
         sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-        for (const std::string& sql : lists[changing ? ++refreshes % 2 : 0]) {
+        for (const std::string& sql : statements.next()) {
             sqlite3_stmt* stmt = nullptr;
             sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
             while (sqlite3_step(stmt) == SQLITE_ROW) {
@@ -210,27 +226,19 @@ void bareStatements(benchmark::State& state, const std::string& path, const std:
         sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
     });
     sqlite3_close(db);
-    state.SetLabel(std::string(modeName(static_cast<int>(state.range(0)))) + ", " +
-                   std::to_string(statements.size()) + " statements");
+    state.SetLabel(statements.Label());
 }
 
 // The same statements through libpq, every value read as text.
 void bareServerStatements(benchmark::State& state, const std::string& uri,
                           const std::string& name = {}, bool changing = false) {
-    std::vector<std::string> lists[2];
-    {
-        Window w(uri, static_cast<int>(state.range(0)));
-        lists[1] = w.statementsOfOneRefresh(1);
-        lists[0] = w.statementsOfOneRefresh(0);
-    }
-    const std::vector<std::string>& statements = lists[0];
-    int refreshes = 0;
+    RefreshStatements statements(uri, static_cast<int>(state.range(0)), changing);
     PGconn* conn = PQconnectdb(uri.c_str());
     if (PQstatus(conn) != CONNECTION_OK)
         throw std::runtime_error(PQerrorMessage(conn));
     timed(state, name, changing, &Timing::bare, [&] {
         PQclear(PQexec(conn, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"));
-        for (const std::string& sql : lists[changing ? ++refreshes % 2 : 0]) {
+        for (const std::string& sql : statements.next()) {
             PGresult* result = PQexec(conn, sql.c_str());
             for (int r = 0; r < PQntuples(result); ++r)
                 for (int i = 0; i < PQnfields(result); ++i)
@@ -240,8 +248,7 @@ void bareServerStatements(benchmark::State& state, const std::string& uri,
         PQclear(PQexec(conn, "COMMIT"));
     });
     PQfinish(conn);
-    state.SetLabel(std::string(modeName(static_cast<int>(state.range(0)))) + ", " +
-                   std::to_string(statements.size()) + " statements");
+    state.SetLabel(statements.Label());
 }
 
 const std::string& serverMillionRows() {

@@ -8,7 +8,6 @@
 
 #include <QFont>
 
-#include <algorithm>
 #include <vector>
 
 TFicheParamNiveau::TFicheParamNiveau(QWidget* owner)
@@ -117,8 +116,7 @@ void TFicheParamNiveau::LoadListeNiveaux() {
     }
     query->Close();
     // By the user's name in French order, as the statement orders bytes.
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const auto& a, const auto& b) { return FrenchCompare(a[0], b[0]) < 0; });
+    SortInFrenchOrder(rows, [](const auto& row) { return row[0]; });
     for (const auto& row : rows) {
         toolkit::AddListRow(lvNiveau, row);
         SetRowCode(lvNiveau, lvNiveau->topLevelItemCount() - 1, row[1]);

@@ -8,7 +8,6 @@
 
 #include <QFont>
 
-#include <algorithm>
 #include <vector>
 
 TFicheParamNiveauAgence::TFicheParamNiveauAgence(QWidget* owner)
@@ -132,8 +131,7 @@ void TFicheParamNiveauAgence::LoadListeAgences() {
     }
     query->Close();
     // In French order of the labels, as the statement orders bytes.
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const auto& a, const auto& b) { return FrenchCompare(a[0], b[0]) < 0; });
+    SortInFrenchOrder(rows, [](const auto& row) { return row[0]; });
     for (const auto& row : rows) {
         toolkit::AddListRow(lvNiveau, row);
         SetRowCode(lvNiveau, lvNiveau->topLevelItemCount() - 1, row[1]);

@@ -3,7 +3,9 @@
 // otherwise equal names.
 #pragma once
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 class QCollator;
 
@@ -12,3 +14,12 @@ const QCollator& FrenchCollator();
 
 // Compares two UTF-8 texts: negative, zero or positive.
 int FrenchCompare(const std::string& a, const std::string& b);
+
+// Sorts rows by their label in French order; rows whose labels compare equal
+// keep the order they came in.
+template <typename Row, typename Label>
+void SortInFrenchOrder(std::vector<Row>& rows, Label label) {
+    std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
+        return FrenchCompare(label(a), label(b)) < 0;
+    });
+}

@@ -7,7 +7,6 @@
 #include <QTreeWidget>
 #include <QVariant>
 
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -44,9 +43,7 @@ void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& s
     }
     query->Close();
     // The engine orders text byte by byte; readers expect French order.
-    std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-        return FrenchCompare(a.first, b.first) < 0;
-    });
+    SortInFrenchOrder(entries, [](const auto& entry) { return entry.first; });
     for (const auto& [label, code] : entries)
         AddComboCode(list, label, code);
 }

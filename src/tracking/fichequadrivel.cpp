@@ -364,7 +364,6 @@ int TFicheQuadrivel::GetDisplayMode() const {
 void TFicheQuadrivel::LoadData() {
     BusyCursor busy(this);
     Report.clear();
-    Shown.clear();
 
     TReportSelection selection;
     selection.mode = static_cast<TReportMode>(GetDisplayMode());

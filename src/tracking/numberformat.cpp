@@ -7,20 +7,20 @@
 
 namespace {
 
+QLocale withoutGroupSeparator(QLocale locale) {
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale;
+}
+
 // The user's locale without thousands separator. Made again only when the
 // default locale changes, not for every value shown.
 const QLocale& displayLocale() {
     thread_local QLocale source;
-    thread_local QLocale display = [] {
-        QLocale locale;
-        locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-        return locale;
-    }();
+    thread_local QLocale display = withoutGroupSeparator(source);
     const QLocale current;
     if (current != source) {
         source = current;
-        display = current;
-        display.setNumberOptions(current.numberOptions() | QLocale::OmitGroupSeparator);
+        display = withoutGroupSeparator(current);
     }
     return display;
 }
@@ -40,10 +40,8 @@ std::string FormatFixed(double value) {
     return fixedText(value, displayLocale());
 }
 
-std::string FormatFixed(double value, const QLocale& chosen) {
-    QLocale locale = chosen;
-    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
-    return fixedText(value, locale);
+std::string FormatFixed(double value, const QLocale& locale) {
+    return fixedText(value, withoutGroupSeparator(locale));
 }
 
 std::string FormatRate(double value) {
