@@ -13,6 +13,7 @@
 #include <QVariant>
 
 #include <libpq-fe.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 
@@ -136,7 +137,7 @@ TABSDatabase::~TABSDatabase() {
 }
 
 bool TABSDatabase::Connected() const {
-    return !connectionName.isEmpty() && QSqlDatabase::database(connectionName, false).isOpen();
+    return !connectionName.isEmpty() && connection.isOpen();
 }
 
 std::string TABSDatabase::DisplayName() const {
@@ -152,7 +153,7 @@ std::string TABSDatabase::DisplayName() const {
 
 QSqlDatabase TABSDatabase::Connection() {
     if (Connected())
-        return QSqlDatabase::database(connectionName, false);
+        return connection;
 
     const QString alias = FromAnsi(DatabaseName);
     const QString path = FromAnsi(DatabaseFileName);
@@ -177,7 +178,8 @@ QSqlDatabase TABSDatabase::Connection() {
         openServer(alias);
     else
         openFile(path, alias);
-    return QSqlDatabase::database(connectionName, false);
+    connection = QSqlDatabase::database(connectionName, false);
+    return connection;
 }
 
 void TABSDatabase::openFile(const QString& path, const QString& alias) {
@@ -209,6 +211,10 @@ void TABSDatabase::openFile(const QString& path, const QString& alias) {
     // figures stay in it from one refresh to the next. Nothing of the file
     // changes, so other programs sharing it see no difference.
     QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -16384"));
+    // Qt names the type after SQLite's struct.
+    const QVariant handle = db.driver()->handle();
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        fileHandle = *static_cast<sqlite3* const*>(handle.data());
 }
 
 void TABSDatabase::openServer(const QString& alias) {
@@ -288,10 +294,9 @@ void TABSDatabase::openServer(const QString& alias) {
 void TABSDatabase::Close() {
     if (connectionName.isEmpty())
         return;
-    {
-        QSqlDatabase db = QSqlDatabase::database(connectionName, false);
-        db.close();
-    }
+    connection.close();
+    connection = QSqlDatabase();
+    fileHandle = nullptr;
     QSqlDatabase::removeDatabase(connectionName);
     connectionName.clear();
     inTransaction = false;
@@ -300,7 +305,7 @@ void TABSDatabase::Close() {
 bool TABSDatabase::connectionLost(const QSqlError& error) const {
     if (connectionName.isEmpty())
         return false;
-    PGconn* conn = serverHandle(QSqlDatabase::database(connectionName, false));
+    PGconn* conn = serverHandle(connection);
     if (!conn)
         return false;
     // The server's last words (administrator's shutdown, crash) come before
@@ -337,6 +342,78 @@ QSqlQuery TABSDatabase::Execute(const std::string& statement, bool forwardOnly, 
                 "\nLa connexion sera rétablie à la prochaine action ; rien de ce qui était en "
                 "cours n'a été enregistré.");
     }
+}
+
+void TABSDatabase::Select(const std::string& statement, QStringList& columns,
+                          std::vector<std::vector<QVariant>>& rows) {
+    Connection();
+    if (fileHandle) {
+        selectFromFile(statement, columns, rows);
+        return;
+    }
+    QSqlQuery query = Execute(statement, true, true);
+    const QSqlRecord record = query.record();
+    const int count = record.count();
+    for (int i = 0; i < count; ++i)
+        columns << record.fieldName(i);
+    while (query.next()) {
+        std::vector<QVariant> row;
+        row.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i)
+            row.push_back(query.value(i));
+        rows.push_back(std::move(row));
+    }
+    if (query.lastError().isValid())
+        throw EDatabaseError(EngineErrorMessage(query.lastError()));
+}
+
+// A SELECT on a file runs straight on SQLite's handle, from the statement's
+// UTF-8 text: the values and errors are those Qt's driver would give, without
+// its conversion of every statement to UTF-16 and its description of every
+// column, which cost as much as the summing statements themselves.
+void TABSDatabase::selectFromFile(const std::string& statement, QStringList& columns,
+                                  std::vector<std::vector<QVariant>>& rows) {
+    const auto fail = [&](int code) {
+        throw EDatabaseError(
+            EngineErrorMessage(QSqlError(QStringLiteral("Unable to execute statement"),
+                                         QString::fromUtf8(sqlite3_errmsg(fileHandle)),
+                                         QSqlError::StatementError, QString::number(code))));
+    };
+    sqlite3_stmt* raw = nullptr;
+    const int prepared = sqlite3_prepare_v2(fileHandle, statement.c_str(),
+                                            static_cast<int>(statement.size()), &raw, nullptr);
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+    if (prepared != SQLITE_OK)
+        fail(prepared);
+    const int count = sqlite3_column_count(raw);
+    for (int i = 0; i < count; ++i)
+        columns << QString::fromUtf8(sqlite3_column_name(raw, i)).remove(QLatin1Char('"'));
+    int step;
+    while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
+        std::vector<QVariant> row;
+        row.reserve(static_cast<std::size_t>(count));
+        for (int i = 0; i < count; ++i) {
+            switch (sqlite3_column_type(raw, i)) {
+            case SQLITE_INTEGER:
+                row.emplace_back(static_cast<qlonglong>(sqlite3_column_int64(raw, i)));
+                break;
+            case SQLITE_FLOAT:
+                row.emplace_back(sqlite3_column_double(raw, i));
+                break;
+            case SQLITE_NULL:
+                row.emplace_back();
+                break;
+            default:
+                row.emplace_back(
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, i)),
+                                      sqlite3_column_bytes(raw, i)));
+                break;
+            }
+        }
+        rows.push_back(std::move(row));
+    }
+    if (step != SQLITE_DONE)
+        fail(step);
 }
 
 void TABSDatabase::runControl(const std::string& statement, bool canRetry, bool traced) {
@@ -466,23 +543,8 @@ std::string TABSQuery::prepareText() const {
 void TABSQuery::Open() {
     Close();
     TABSDatabase* db = database();
-    const std::string text = prepareText();
-    QSqlQuery query = db->Execute(text, true, true);
-
     auto fetched = std::make_unique<Result>();
-    const QSqlRecord record = query.record();
-    const int count = record.count();
-    for (int i = 0; i < count; ++i)
-        fetched->columns << record.fieldName(i);
-    while (query.next()) {
-        std::vector<QVariant> row;
-        row.reserve(count);
-        for (int i = 0; i < count; ++i)
-            row.push_back(query.value(i));
-        fetched->rows.push_back(std::move(row));
-    }
-    if (query.lastError().isValid())
-        throw EDatabaseError(EngineErrorMessage(query.lastError()));
+    db->Select(prepareText(), fetched->columns, fetched->rows);
     result = std::move(fetched);
 }
 

@@ -6,9 +6,11 @@
 #include <QObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QVariant>
 
 class QSqlError;
+struct sqlite3;
 
 #include <functional>
 #include <memory>
@@ -90,12 +92,21 @@ public:
 private:
     friend class TABSQuery;
     void runControl(const std::string& statement, bool canRetry = false, bool traced = true);
+    // Runs a SELECT already traced and reads every row of it.
+    void Select(const std::string& statement, QStringList& columns,
+                std::vector<std::vector<QVariant>>& rows);
+    void selectFromFile(const std::string& statement, QStringList& columns,
+                        std::vector<std::vector<QVariant>>& rows);
     void trace(const std::string& statement) const;
     void openFile(const QString& path, const QString& alias);
     void openServer(const QString& alias);
     bool connectionLost(const QSqlError& error) const;
 
     QString connectionName;
+    // The open connection, kept so that a statement does not look it up by
+    // name (a lock and a search each time); SQLite's own handle for reads.
+    QSqlDatabase connection;
+    sqlite3* fileHandle = nullptr;
     bool inTransaction = false;
     bool tracedTransaction = true;
 };
