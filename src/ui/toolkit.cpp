@@ -1,11 +1,13 @@
 #include "ui/toolkit.h"
 
 #include <QApplication>
+#include <QGlyphRun>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
+#include <QRawFont>
 #include <QShowEvent>
 #include <QSignalBlocker>
 #include <QStyledItemDelegate>
@@ -214,9 +216,23 @@ void Guard(const std::function<void()>& handler) {
 
 namespace {
 
+// Whether a text holds only what a figure is written with: digits, signs and
+// blanks. The font's glyphs for those need no shaping: they stand side by
+// side at their advances, as the shaper would place them.
+bool isFigureText(const QString& text) {
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (!((u >= u'0' && u <= u'9') || u == u',' || u == u'.' || u == u'-' || u == u'+' ||
+              u == u'%' || u == u' ' || u == u'\u00A0' || u == u'\u202F'))
+            return false;
+    }
+    return true;
+}
+
 // Paints a list cell as the style does, its text laid out once: the style's
 // own item painting measures and lays out each text twice more, which made
-// painting the bulk of a refresh.
+// painting the bulk of a refresh. A figure is drawn from its glyphs alone,
+// at the very pixels the text layout would give it, without shaping it.
 class ListCellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -245,13 +261,65 @@ public:
         painter->setPen(cell.palette.color(group, (cell.state & QStyle::State_Selected)
                                                       ? QPalette::HighlightedText
                                                       : QPalette::Text));
-        const QString shown = cell.fontMetrics.horizontalAdvance(text) > area.width()
-                                  ? cell.fontMetrics.elidedText(text, Qt::ElideRight, area.width())
-                                  : text;
-        painter->drawText(area, static_cast<int>(cell.displayAlignment) | Qt::TextSingleLine,
-                          shown);
+        if (!drawFigure(painter, cell.font, area, cell.displayAlignment, text)) {
+            const QString shown =
+                cell.fontMetrics.horizontalAdvance(text) > area.width()
+                    ? cell.fontMetrics.elidedText(text, Qt::ElideRight, area.width())
+                    : text;
+            painter->drawText(area, static_cast<int>(cell.displayAlignment) | Qt::TextSingleLine,
+                              shown);
+        }
         painter->restore();
     }
+
+private:
+    // Draws a figure that fits its cell and whose every character the font
+    // has; false, drawing nothing, for any other text.
+    bool drawFigure(QPainter* painter, const QFont& font, const QRect& area,
+                    Qt::Alignment alignment, const QString& text) const {
+        if (!isFigureText(text))
+            return false;
+        if (!rawFont.isValid() || !(font == rawFontOf)) {
+            rawFontOf = font;
+            rawFont = QRawFont::fromFont(font);
+        }
+        if (!rawFont.isValid())
+            return false;
+        const QList<quint32> glyphs = rawFont.glyphIndexesForString(text);
+        if (glyphs.size() != text.size() || glyphs.contains(0u))
+            return false;
+        QList<QPointF> positions = rawFont.advancesForGlyphIndexes(glyphs);
+        qreal width = 0;
+        for (QPointF& position : positions) {
+            const qreal advance = position.x();
+            position = QPointF(width, 0);
+            width += advance;
+        }
+        if (width > area.width())
+            return false;
+        // Placed as QPainter::drawText places one line: centred on the line's
+        // height, then on the baseline.
+        const qreal height = rawFont.ascent() + rawFont.descent();
+        qreal x = area.x();
+        if (alignment & Qt::AlignRight)
+            x += area.width() - width;
+        else if (alignment & Qt::AlignHCenter)
+            x += (area.width() - width) / 2;
+        qreal y = area.y() + rawFont.ascent();
+        if (alignment & Qt::AlignBottom)
+            y += area.height() - height;
+        else if (alignment & Qt::AlignVCenter)
+            y += (area.height() - height) / 2;
+        QGlyphRun run;
+        run.setRawFont(rawFont);
+        run.setGlyphIndexes(glyphs);
+        run.setPositions(positions);
+        painter->drawGlyphRun(QPointF(x, y), run);
+        return true;
+    }
+
+    mutable QFont rawFontOf;
+    mutable QRawFont rawFont;
 };
 
 } // namespace
@@ -314,25 +382,30 @@ void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>&
         delete list->takeTopLevelItem(list->topLevelItemCount() - 1);
     const int kept = list->topLevelItemCount();
     // The model tells the view of each cell changed, and the view measures
-    // the whole row again for each: the cells change silently, then the list
-    // is painted once.
-    bool changed = false;
+    // the whole row again for each: the cells change silently, then only the
+    // cells whose text changed are painted again, once.
+    QRegion changed;
     {
         QSignalBlocker silent(list->model());
+        const QHeaderView* header = list->header();
         for (int r = 0; r < kept; ++r) {
             QTreeWidgetItem* item = list->topLevelItem(r);
             const auto& texts = rows[static_cast<std::size_t>(r)];
+            QRect row;
             for (int i = 0; i < static_cast<int>(texts.size()); ++i) {
                 const QString text = QString::fromStdString(texts[static_cast<std::size_t>(i)]);
-                if (item->text(i) != text) {
-                    item->setText(i, text);
-                    changed = true;
-                }
+                if (item->text(i) == text)
+                    continue;
+                item->setText(i, text);
+                if (row.isNull())
+                    row = list->visualItemRect(item);
+                changed += QRect(header->sectionViewportPosition(i), row.top(),
+                                 header->sectionSize(i), row.height());
             }
         }
     }
-    if (changed)
-        list->viewport()->update();
+    if (!changed.isEmpty())
+        list->viewport()->update(changed);
     QList<QTreeWidgetItem*> items;
     items.reserve(count - kept);
     for (int r = kept; r < count; ++r)

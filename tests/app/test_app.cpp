@@ -9,11 +9,14 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QStyledItemDelegate>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWindow>
 #include <QtTest>
 
@@ -93,6 +96,7 @@ private slots:
     void windowsAreOnScreenWhenActivatedAndIgnoreEscape();
     void boxesShowTextAsWritten();
     void doubleClickIsOneClick();
+    void listCellsLookAsQtPaintsThem();
 };
 
 void TestApp::argumentsDecideTheMode_data() {
@@ -394,6 +398,47 @@ void TestApp::doubleClickIsOneClick() {
     QCOMPARE(form.clicks, 1);
     QTest::mouseClick(form.button, Qt::LeftButton);
     QCOMPARE(form.clicks, 2);
+}
+
+void TestApp::listCellsLookAsQtPaintsThem() {
+    // The lists draw their cells themselves, figures without text shaping:
+    // pixel for pixel what Qt's own delegate draws, aligned left, right and
+    // centred, chosen or not, cut off with an ellipsis where too wide.
+    const std::vector<toolkit::ListColumn> columns = {{"Niveau", 90, Qt::AlignLeft},
+                                                      {"Montant HT", 100, Qt::AlignRight},
+                                                      {"Taux", 60, Qt::AlignRight},
+                                                      {"Devis", 45, Qt::AlignHCenter},
+                                                      {"Étroit", 30, Qt::AlignRight}};
+    const std::vector<std::vector<std::string>> rows = {
+        {"Villeneuve-d'Ascq", "1234567,89", "22,93", "17", "123456"},
+        {"Total", "-0,50", "n.c.", "0", "1"},
+        {"Chef de secteur très long nom", "9 876,01", "100,00", "1 234", "-7"},
+        {"Île-de-France", "10\u202F000,00", "+3,10 %", "", "42"}};
+    QWidget window;
+    window.resize(360, 140);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    window.setFont(font);
+    QTreeWidget* ours = toolkit::CreateListView(&window, columns);
+    QTreeWidget* qts = toolkit::CreateListView(&window, columns);
+    qts->setItemDelegate(new QStyledItemDelegate(qts));
+    for (QTreeWidget* list : {ours, qts}) {
+        list->setGeometry(0, 0, 340, 120);
+        list->setFocusPolicy(Qt::NoFocus); // neither one draws as focused
+        toolkit::SetListRows(list, rows);
+        list->setCurrentItem(list->topLevelItem(2));
+    }
+    qts->move(0, 0);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QImage mine = ours->viewport()->grab().toImage();
+    const QImage reference = qts->viewport()->grab().toImage();
+    QCOMPARE(mine.size(), reference.size());
+    if (mine != reference) {
+        mine.save(QDir::temp().filePath("quadrivel-list-ours.png"));
+        reference.save(QDir::temp().filePath("quadrivel-list-qt.png"));
+        QFAIL("the list's cells differ from Qt's painting (images in the temporary folder)");
+    }
 }
 
 QTEST_MAIN(TestApp)
