@@ -245,7 +245,15 @@ public:
         cell.text.clear();
         const QWidget* widget = cell.widget;
         QStyle* style = widget ? widget->style() : QApplication::style();
-        style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
+        // A cell neither chosen nor focused, with no background, icon or
+        // check box, has nothing of the style's to draw (the program's style
+        // sheet styles no list item): only its text.
+        const bool plain = !(cell.state & (QStyle::State_Selected | QStyle::State_HasFocus)) &&
+                           cell.backgroundBrush.style() == Qt::NoBrush &&
+                           !(cell.features & (QStyleOptionViewItem::HasDecoration |
+                                              QStyleOptionViewItem::HasCheckIndicator));
+        if (!plain)
+            style->drawControl(QStyle::CE_ItemViewItem, &cell, painter, widget);
         if (text.isEmpty())
             return;
         // The lists hold text only: the text takes the cell, less the margins

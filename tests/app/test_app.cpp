@@ -414,6 +414,9 @@ void TestApp::listCellsLookAsQtPaintsThem() {
         {"Total", "-0,50", "n.c.", "0", "1"},
         {"Chef de secteur très long nom", "9 876,01", "100,00", "1 234", "-7"},
         {"Île-de-France", "10\u202F000,00", "+3,10 %", "", "42"}};
+    // Under the program's own style and style sheet.
+    QVERIFY(ApplyVisualStyle(*qApp));
+    const auto plainStyle = qScopeGuard([] { qApp->setStyleSheet(QString()); });
     QWidget window;
     window.resize(360, 140);
     QFont font(QStringLiteral("MS Sans Serif"));
