@@ -4,29 +4,33 @@
 #include "data/account.h"
 #include "data/schema.h"
 
+#include <initializer_list>
+#include <string_view>
+
 std::string TAccountSQL::BuildStatement() const {
+    // Appended piece by piece: one statement per figure of every row of a
+    // refresh, so no temporary text per piece.
     std::string sql;
-    sql.reserve(256);
-    sql += "SELECT SUM(valeur) as somme";
-    sql += " FROM data";
-    sql += " WHERE code_account  = " + QuotedStr(account->GetCodeAccount());
-    sql += " AND period_year  = " + std::to_string(account->GetYear());
-    sql += " AND period_month = " + std::to_string(account->GetMonth());
-    if (account->HasNiveau() && !account->GetNiveau().empty()) {
-        sql += " AND dim_agence  in ";
-        sql += " ( select distinct agence ";
-        sql += "   from niveau_agence ";
-        sql += "   where niveau = " + QuotedStr(account->GetNiveau());
-        sql += " )";
-    }
+    sql.reserve(320);
+    const auto add = [&sql](std::initializer_list<std::string_view> pieces) {
+        for (const std::string_view piece : pieces)
+            sql += piece;
+    };
+    add({"SELECT SUM(valeur) as somme", " FROM data",
+         " WHERE code_account  = ", QuotedStr(account->GetCodeAccount())});
+    add({" AND period_year  = ", std::to_string(account->GetYear())});
+    add({" AND period_month = ", std::to_string(account->GetMonth())});
+    if (account->HasNiveau() && !account->GetNiveau().empty())
+        add({" AND dim_agence  in ", " ( select distinct agence ", "   from niveau_agence ",
+             "   where niveau = ", QuotedStr(account->GetNiveau()), " )"});
     if (account->HasAgence())
-        sql += " AND dim_agence  = " + QuotedStr(account->GetAgence());
+        add({" AND dim_agence  = ", QuotedStr(account->GetAgence())});
     if (account->HasUtilisateur())
-        sql += " AND dim_utilisateur  = " + QuotedStr(account->GetUtilisateur());
+        add({" AND dim_utilisateur  = ", QuotedStr(account->GetUtilisateur())});
     if (account->HasFournisseur())
-        sql += " AND dim_fournisseur  = " + QuotedStr(account->GetFournisseur());
+        add({" AND dim_fournisseur  = ", QuotedStr(account->GetFournisseur())});
     if (account->HasDossier())
-        sql += " AND dim_dossier  = " + QuotedStr(account->GetDossier());
+        add({" AND dim_dossier  = ", QuotedStr(account->GetDossier())});
     return sql;
 }
 
