@@ -389,11 +389,23 @@ void TFicheQuadrivel::LoadData() {
 }
 
 void TFicheQuadrivel::ShowRows() {
-    Shown = SortColumn < 0 ? Report : SortedReport(Report, SortColumn, SortAscending);
+    std::vector<TReportRow> rows =
+        SortColumn < 0 ? Report : SortedReport(Report, SortColumn, SortAscending);
+    // A row shown again with the same label and figures keeps its texts:
+    // a refresh often changes few rows, if any.
+    const QLocale locale;
+    const bool sameLocale = locale == ShownLocale;
     std::vector<std::vector<std::string>> texts;
-    texts.reserve(Shown.size());
-    for (const TReportRow& row : Shown)
-        texts.push_back(ReportRowTexts(row));
+    texts.reserve(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const bool unchanged = sameLocale && i < Shown.size() && i < ShownTexts.size() &&
+                               rows[i].label == Shown[i].label &&
+                               rows[i].figures == Shown[i].figures;
+        texts.push_back(unchanged ? ShownTexts[i] : ReportRowTexts(rows[i]));
+    }
+    Shown = std::move(rows);
+    ShownLocale = locale;
+    ShownTexts = texts;
     toolkit::SetListRows(lvData, texts);
     // The header is painted again only when its sort mark changes.
     QHeaderView* header = lvData->header();

@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QLabel>
+#include <QLocale>
 #include <QTreeWidget>
 
 #include <array>
@@ -123,6 +124,9 @@ private:
     std::array<int, 13> MoisPeriode{};
     std::vector<TReportRow> Report; // in the statements' order
     std::vector<TReportRow> Shown;  // in the list's order
-    int SortColumn = -1;            // -1: the statements' order
+    // The texts of the shown rows, and the locale they were written in.
+    std::vector<std::vector<std::string>> ShownTexts;
+    QLocale ShownLocale;
+    int SortColumn = -1; // -1: the statements' order
     bool SortAscending = true;
 };

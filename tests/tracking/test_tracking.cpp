@@ -452,6 +452,12 @@ void TestTracking::numberTextsAndCounts() {
     QCOMPARE(rowsOf(s.window.lvData),
              Rows{row("Nord", {"1234,50", "0,00", "1234,50", "617,25", "50,00%", "2147483647",
                                "-2147483648", "3", "0,00%"})});
+    // The same figures again, after the locale changed: written anew.
+    QLocale::setDefault(QLocale::c());
+    Pick(s.window.cblFournisseur, 0);
+    QCOMPARE(rowsOf(s.window.lvData),
+             Rows{row("Nord", {"1234.50", "0.00", "1234.50", "617.25", "50.00%", "2147483647",
+                               "-2147483648", "3", "0.00%"})});
 }
 
 void TestTracking::ratesFromTruncatedCountsAndOverflow() {
