@@ -385,6 +385,8 @@ void TABSDatabase::selectFromFile(const std::string& statement, QStringList& col
     const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
     if (prepared != SQLITE_OK)
         fail(prepared);
+    if (!raw) // blanks or a comment only
+        throw EDatabaseError("La requête ne contient aucune instruction.");
     const int count = sqlite3_column_count(raw);
     for (int i = 0; i < count; ++i)
         columns << QString::fromUtf8(sqlite3_column_name(raw, i)).remove(QLatin1Char('"'));

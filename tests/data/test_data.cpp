@@ -353,6 +353,15 @@ void TestData::engineErrorsInFrench() {
     const auto query = NewQuery(&db, "SELECT count(*) as n FROM data");
     query->Open();
     QCOMPARE(query->FieldByName("n").AsFloat(), 10.0);
+    // A statement of nothing but a comment is refused in words, not read as
+    // the engine's misuse.
+    try {
+        NewQuery(&db, "-- rien")->Open();
+        QFAIL("a statement of a comment alone must be refused");
+    } catch (const EDatabaseError& error) {
+        QCOMPARE(QString::fromStdString(error.what()),
+                 QString("La requête ne contient aucune instruction."));
+    }
 }
 
 void TestData::serverErrorsInFrench() {
