@@ -29,10 +29,7 @@ int main(int argc, char* argv[]) {
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};
     QApplication app(qtArgc, qtArgv);
-    QApplication::setApplicationName(QStringLiteral("Quadrivel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Quadrivel"));
-    LoadFrenchTranslations(app);
-    ApplyVisualStyle(app);
+    PrepareApplication(app);
 
     return RunQuadrivel(args, [](TFichePrincipale& mainWindow) {
         mainWindow.show();

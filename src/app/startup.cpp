@@ -75,6 +75,13 @@ bool LoadFrenchTranslations(QApplication& app) {
     return true;
 }
 
+void PrepareApplication(QApplication& app) {
+    QApplication::setApplicationName(QStringLiteral("Quadrivel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Quadrivel"));
+    LoadFrenchTranslations(app);
+    ApplyVisualStyle(app);
+}
+
 int RunQuadrivel(const QStringList& args, const std::function<void(TFichePrincipale&)>& runLoop) {
     try {
         auto mainWindow = std::make_unique<TFichePrincipale>();

@@ -33,6 +33,10 @@ bool ApplyVisualStyle(QApplication& app);
 // Loads the French texts of Qt's own dialogs; false when they are missing.
 bool LoadFrenchTranslations(QApplication& app);
 
+// What the program sets up before its first window: its name, the French
+// texts of Qt's dialogs and its visual style.
+void PrepareApplication(QApplication& app);
+
 // Creates the main window, hands it the arguments and runs it with runLoop
 // (show and exec in the program); with a wrong argument count shows the
 // message instead. Any exception is shown. Always returns 0.

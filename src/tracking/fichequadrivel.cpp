@@ -405,8 +405,8 @@ void TFicheQuadrivel::ShowRows() {
     }
     Shown = std::move(rows);
     ShownLocale = locale;
-    ShownTexts = texts;
-    toolkit::SetListRows(lvData, texts);
+    ShownTexts = std::move(texts);
+    toolkit::SetListRows(lvData, ShownTexts);
     // The header is painted again only when its sort mark changes.
     QHeaderView* header = lvData->header();
     if (header->isSortIndicatorShown() != (SortColumn >= 0))
