@@ -390,9 +390,12 @@ void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>&
         delete list->takeTopLevelItem(list->topLevelItemCount() - 1);
     const int kept = list->topLevelItemCount();
     // The model tells the view of each cell changed, and the view measures
-    // the whole row again for each: the cells change silently, then only the
-    // cells whose text changed are painted again, once.
-    QRegion changed;
+    // the whole row again for each: the cells change silently, then the
+    // rectangle around the cells whose text changed is painted again, once.
+    // One rectangle rather than the cells' own region: given a region of
+    // several rectangles, the view paints every column of each row within
+    // it, the labels that did not change among them.
+    QRect changed;
     {
         QSignalBlocker silent(list->model());
         const QHeaderView* header = list->header();
@@ -407,7 +410,7 @@ void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>&
                 item->setText(i, text);
                 if (row.isNull())
                     row = list->visualItemRect(item);
-                changed += QRect(header->sectionViewportPosition(i), row.top(),
+                changed |= QRect(header->sectionViewportPosition(i), row.top(),
                                  header->sectionSize(i), row.height());
             }
         }

@@ -150,6 +150,7 @@ private slots:
     void numberTextsAndCounts();
     void ratesFromTruncatedCountsAndOverflow();
     void failurePartWayKeepsRowsAndRestoresCursor();
+    void screenShowsEveryChangedFigure();
     void mainWindowOpensIt();
 };
 
@@ -522,6 +523,32 @@ void TestTracking::failurePartWayKeepsRowsAndRestoresCursor() {
     Pick(w.cblNiveau, 3);
     QCOMPARE(rowsOf(w.lvData),
              Rows{row("Marseille", Texts(kAdminLevels[2].begin() + 1, kAdminLevels[2].end()))});
+}
+
+void TestTracking::screenShowsEveryChangedFigure() {
+    // A refresh paints again only around the cells whose text changed: what
+    // the window holds on screen must still be what a full painting of the
+    // list and its totals line gives, after each change of figures.
+    Session s(true);
+    TFicheQuadrivel& w = s.window;
+    s.open();
+    Pick(w.cblNiveau, 1);
+    Pick(w.cblAgence, 1);
+    w.lvData->setCurrentItem(w.lvData->topLevelItem(1)); // a chosen row, then a refresh
+    for (const int supplier : {1, 2, 0, 2}) {
+        Pick(w.cblFournisseur, supplier);
+        QCoreApplication::processEvents();
+        for (QTreeWidget* list : {w.lvData, w.lvTotal}) {
+            QWidget* cells = list->viewport();
+            const QPoint at = cells->mapTo(&w, QPoint());
+            const QImage onScreen =
+                w.screen()
+                    ->grabWindow(w.winId(), at.x(), at.y(), cells->width(), cells->height())
+                    .toImage();
+            const QImage painted = cells->grab().toImage();
+            QCOMPARE(onScreen.convertToFormat(painted.format()), painted);
+        }
+    }
 }
 
 void TestTracking::mainWindowOpensIt() {
