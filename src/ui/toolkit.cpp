@@ -391,10 +391,9 @@ void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>&
     const int kept = list->topLevelItemCount();
     // The model tells the view of each cell changed, and the view measures
     // the whole row again for each: the cells change silently, then the
-    // rectangle around the cells whose text changed is painted again, once.
-    // One rectangle rather than the cells' own region: given a region of
-    // several rectangles, the view paints every column of each row within
-    // it, the labels that did not change among them.
+    // rectangle around the changed cells is painted again, once (given a
+    // region of several rectangles, the view paints every column of each row
+    // within it).
     QRect changed;
     {
         QSignalBlocker silent(list->model());

@@ -536,8 +536,7 @@ void TestTracking::screenShowsEveryChangedFigure() {
     Pick(w.cblAgence, 1);
     w.lvData->setCurrentItem(w.lvData->topLevelItem(1)); // a chosen row, then a refresh
     for (const int supplier : {1, 2, 0, 2}) {
-        Pick(w.cblFournisseur, supplier);
-        QCoreApplication::processEvents();
+        Pick(w.cblFournisseur, supplier); // the refresh paints before it returns
         for (QTreeWidget* list : {w.lvData, w.lvTotal}) {
             QWidget* cells = list->viewport();
             const QPoint at = cells->mapTo(&w, QPoint());
