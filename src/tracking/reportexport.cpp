@@ -34,18 +34,30 @@ std::string figureText(const TReportRow& row, int figure) {
     }
 }
 
-QString oneLine(const std::string& text) {
-    QString line = QString::fromStdString(text);
+QString oneLine(QString line) {
     line.replace(QLatin1Char('\t'), QLatin1Char(' '));
     line.replace(QLatin1Char('\r'), QLatin1Char(' '));
     line.replace(QLatin1Char('\n'), QLatin1Char(' '));
     return line;
 }
 
-QString csvField(QString text, bool isText) {
+// A text a spreadsheet would read as a formula (beginning with '=', '+', '-',
+// '@', tab or carriage return) is prefixed with "'", so that it stays text.
+QString formulaGuarded(QString text) {
     static const QString formulaStarts = QStringLiteral("=+-@\t\r");
-    if (isText && !text.isEmpty() && formulaStarts.contains(text.front()))
+    if (!text.isEmpty() && formulaStarts.contains(text.front()))
         text.prepend(QLatin1Char('\''));
+    return text;
+}
+
+// A label as a clipboard cell: guarded, on one line.
+QString labelCell(const std::string& label) {
+    return oneLine(formulaGuarded(QString::fromStdString(label)));
+}
+
+QString csvField(QString text, bool isText) {
+    if (isText)
+        text = formulaGuarded(std::move(text));
     if (text.contains(QLatin1Char(';')) || text.contains(QLatin1Char('"')) ||
         text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
         text.replace(QStringLiteral("\""), QStringLiteral("\"\""));
@@ -72,7 +84,7 @@ QString ReportClipboardText(const std::vector<TReportRow>& rows, bool withTitles
     auto addLine = [&text](const std::vector<std::string>& cells) {
         QStringList line;
         for (const std::string& cell : cells)
-            line << oneLine(cell);
+            line << (line.isEmpty() ? labelCell(cell) : QString::fromStdString(cell));
         text += line.join(QLatin1Char('\t')) + QLatin1Char('\n');
     };
     if (withTitles)
@@ -93,7 +105,7 @@ QString ReportClipboardHtml(const std::vector<TReportRow>& rows, bool withTitles
     }
     for (const TReportRow& row : rows) {
         const std::vector<std::string> cells = ReportRowTexts(row);
-        html += QStringLiteral("<tr><td>%1</td>").arg(oneLine(cells[0]).toHtmlEscaped());
+        html += QStringLiteral("<tr><td>%1</td>").arg(labelCell(cells[0]).toHtmlEscaped());
         for (std::size_t i = 1; i < cells.size(); ++i)
             html += QStringLiteral("<td align=\"right\">%1</td>")
                         .arg(QString::fromStdString(cells[i]).toHtmlEscaped());
@@ -240,7 +252,8 @@ bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
             const Qt::Alignment align = i == 0 ? Qt::AlignLeft : Qt::AlignRight;
             painter.drawText(cell, align | Qt::AlignVCenter,
                              QFontMetrics(font, printer)
-                                 .elidedText(oneLine(cells[i]), Qt::ElideRight, cell.width()));
+                                 .elidedText(oneLine(QString::fromStdString(cells[i])),
+                                             Qt::ElideRight, cell.width()));
         }
     };
     auto drawTitles = [&](int y) {

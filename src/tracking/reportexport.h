@@ -24,9 +24,11 @@ std::vector<std::string> ReportRowTexts(const TReportRow& row);
 
 // Tab-separated lines of the rows' texts, each ending with a line break; the
 // column titles first when withTitles. Tabs and line breaks inside a label
-// become blanks, so that every row stays one line of cells.
+// become blanks, so that every row stays one line of cells; a label that a
+// spreadsheet would read as a formula gets a leading "'", as in the CSV.
 QString ReportClipboardText(const std::vector<TReportRow>& rows, bool withTitles);
-// The same rows as an HTML table, numbers right-aligned.
+// The same rows as an HTML table, numbers right-aligned, labels guarded the
+// same way and escaped.
 QString ReportClipboardHtml(const std::vector<TReportRow>& rows, bool withTitles);
 
 // The CSV file for French spreadsheets: UTF-8 with a byte-order mark, ';'

@@ -117,6 +117,7 @@ private slots:
     void csvBytes();
     void copyAndExportFromTheWindow();
     void sortingByColumnTitle();
+    void clipboardAsSeenGuardedAndEscaped();
     void contextAndEmptyReport();
     void listsInFrenchOrderWithTheirCodes();
     void longTablesContinueOnFurtherPages();
@@ -325,6 +326,59 @@ void TestReport::sortingByColumnTitle() {
     QCOMPARE(SortedReport(rows, 5, true)[2].code, std::string("a"));
     QCOMPARE(SortedReport(rows, 5, false)[0].code, std::string("c"));
     QCOMPARE(SortedReport(rows, 5, false)[2].code, std::string("a"));
+}
+
+void TestReport::clipboardAsSeenGuardedAndEscaped() {
+    Session s;
+    TFicheQuadrivel& w = s.window;
+    QClipboard* clipboard = QGuiApplication::clipboard();
+
+    // Conversion rates 0, 25 and 300 %: ascending, then descending.
+    clickTitle(w.lvData, 9);
+    QCOMPARE(labelsOf(w.lvData), (QStringList{"Hauts-de-France", "Val-d'Oise", "Île-de-France"}));
+    clickTitle(w.lvData, 9);
+    QCOMPARE(labelsOf(w.lvData), (QStringList{"Île-de-France", "Val-d'Oise", "Hauts-de-France"}));
+
+    // What is copied is what the user sees chosen, not the rows at those
+    // places in the statements' order.
+    w.lvData->topLevelItem(0)->setSelected(true);
+    QTest::keyClick(w.lvData, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(clipboard->text(),
+             QString("Île-de-France\t500.00\t100.00\t600.00\t50.00\t10.00%\t10\t1\t3\t300.00%\n"));
+    w.lvData->clearSelection();
+    w.lvData->topLevelItem(2)->setSelected(true);
+    w.actCopier->trigger();
+    QVERIFY(clipboard->text().startsWith("Hauts-de-France\t0.00\t"));
+
+    // Labels a spreadsheet would read as formulas are pasted as text, in the
+    // text and in the table, as in the CSV file; the table's markup
+    // characters are escaped.
+    const std::vector<TReportRow> rows = {
+        {"N1", "=HYPERLINK(\"http://evil.example/\",\"clic\")", kVal},
+        {"N2", "+33 Lille", kIle},
+        {"N3", "@SUM(A1)", kHauts},
+        {"N4", "-Sud", kHauts},
+        {"N5", "R&D <Nord> \"Est\" l'Ouest", kHauts},
+    };
+    const QStringList labels = ReportClipboardText(rows, true).split('\n');
+    QCOMPARE(labels[1].section('\t', 0, 0),
+             QString("'=HYPERLINK(\"http://evil.example/\",\"clic\")"));
+    QCOMPARE(labels[2].section('\t', 0, 0), QString("'+33 Lille"));
+    QCOMPARE(labels[3].section('\t', 0, 0), QString("'@SUM(A1)"));
+    QCOMPARE(labels[4].section('\t', 0, 0), QString("'-Sud"));
+    QCOMPARE(labels[5].section('\t', 0, 0), QString("R&D <Nord> \"Est\" l'Ouest"));
+    // Figures keep their signs.
+    QCOMPARE(labels[3].section('\t', 6, 6), QString("-5"));
+    const QString html = ReportClipboardHtml(rows, false);
+    QVERIFY2(html.contains("<td>'=HYPERLINK(&quot;http://evil.example/&quot;,&quot;clic&quot;)"
+                           "</td>"),
+             qPrintable(html));
+    QVERIFY(html.contains("<td>'+33 Lille</td>"));
+    QVERIFY(html.contains("<td>'@SUM(A1)</td>"));
+    QVERIFY(html.contains("<td>'-Sud</td>"));
+    QVERIFY(html.contains("<td>R&amp;D &lt;Nord&gt; &quot;Est&quot; l'Ouest</td>"));
+    QVERIFY(html.contains("<td align=\"right\">-5</td>"));
+    QVERIFY(!html.contains("<Nord>"));
 }
 
 void TestReport::contextAndEmptyReport() {
