@@ -9,7 +9,9 @@
 //   ratio CASE PROGRAM_MS BARE_MS RATIO
 // one per case measured both ways, from the medians of the two. A case ending
 // in "-changing" alternates two suppliers, so that the figures shown change
-// at every refresh and must be painted again.
+// at every refresh and must be painted again: its bare side also draws the
+// changed texts with QPainter::drawText into an image, and a second line,
+// "CASE-statements-only", gives the ratio against its statements alone.
 //
 //   build/bench/bench_tracking [--benchmark_filter=Larger ...]
 //
@@ -34,9 +36,15 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
 #include <QProcess>
 #include <QSqlDriver>
+#include <QStyle>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 
 #include <benchmark/benchmark.h>
 #include <libpq-fe.h>
@@ -188,7 +196,11 @@ struct RefreshStatements {
         lists[1] = w.statementsOfOneRefresh(1);
         lists[0] = w.statementsOfOneRefresh(0);
     }
-    const std::vector<std::string>& next() { return lists[changing ? ++refreshes % 2 : 0]; }
+    const std::vector<std::string>& next() { return of(changing ? ++refreshes % 2 : 0); }
+    // Those of the refresh with every supplier (0) or with the first one (1).
+    const std::vector<std::string>& of(int supplier) const {
+        return lists[static_cast<std::size_t>(supplier)];
+    }
     std::string Label() const {
         return std::string(modeName(mode)) + ", " + std::to_string(lists[0].size()) + " statements";
     }
@@ -263,6 +275,116 @@ void bareStatements(benchmark::State& state, const std::string& path) {
     state.SetLabel(statements.Label());
 }
 
+// What a refresh whose figures change must draw at least, drawn without the
+// program: the texts of the cells that changed, of the totals line's cells
+// that changed and of the context line, each on its background, with
+// QPainter::drawText into an image of the list's size, in the list's font,
+// alignments and colours. The texts are read from the window after a refresh
+// with each supplier (0: every supplier, 1: the first one); paint(s) draws
+// what changes when the window goes from the other supplier's figures to s's.
+struct ChangedPixels {
+    struct Cell {
+        QRect rect;
+        Qt::Alignment alignment;
+        std::array<QString, 2> texts;
+        bool alternate = false;
+    };
+
+    explicit ChangedPixels(Window& w) {
+        QTreeWidget* list = w.window.lvData;
+        QTreeWidget* totals = w.window.lvTotal;
+        QLabel* context = w.window.lblContexte;
+        image = QImage(list->size(), QImage::Format_RGB32);
+        listFont = list->font();
+        totalsFont = totals->font();
+        contextFont = context->font();
+        contextAlignment = context->alignment();
+        listPalette = list->palette();
+        contextPalette = context->palette();
+        image.fill(listPalette.color(QPalette::Base));
+        const int margin =
+            list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+        // The totals line sits at the bottom of the image, the context line at
+        // its top: each as large as it is in the window.
+        const QRect totalsArea(0, image.height() - totals->height(), totals->width(),
+                               totals->height());
+        contextRect = QRect(QPoint(0, 0), context->size());
+        for (const int supplier : {1, 0}) {
+            w.refresh(supplier);
+            contextTexts[static_cast<std::size_t>(supplier)] = context->text();
+            readCells(list, list->viewport()->rect(), margin, supplier, listCells);
+            readCells(totals, totalsArea, margin, supplier, totalsCells);
+        }
+        if (contextTexts[0] == contextTexts[1])
+            throw std::runtime_error("the context line does not change with the supplier");
+    }
+
+    // The cells of the rows of a list within its visible area, placed in the
+    // image at area's corner.
+    static void readCells(QTreeWidget* list, const QRect& area, int margin, int supplier,
+                          std::vector<Cell>& cells) {
+        const QHeaderView* header = list->header();
+        std::size_t n = 0;
+        for (int r = 0; r < list->topLevelItemCount(); ++r) {
+            QTreeWidgetItem* item = list->topLevelItem(r);
+            const QRect row = list->visualItemRect(item);
+            if (!row.intersects(list->viewport()->rect()))
+                continue;
+            for (int c = 0; c < list->columnCount(); ++c, ++n) {
+                if (cells.size() <= n) {
+                    Cell cell;
+                    cell.rect = QRect(area.left() + header->sectionViewportPosition(c) + margin,
+                                      area.top() + row.top(), header->sectionSize(c) - 2 * margin,
+                                      row.height());
+                    cell.alignment = static_cast<Qt::Alignment>(item->textAlignment(c));
+                    cell.alternate = list->alternatingRowColors() && r % 2 == 1;
+                    cells.push_back(cell);
+                }
+                cells[n].texts[static_cast<std::size_t>(supplier)] = item->text(c);
+            }
+        }
+    }
+
+    void paint(int supplier) {
+        const auto s = static_cast<std::size_t>(supplier);
+        const auto other = static_cast<std::size_t>(1 - supplier);
+        QPainter painter(&image);
+        painter.setPen(listPalette.color(QPalette::Text));
+        painter.setFont(listFont);
+        for (const Cell& cell : listCells)
+            drawCell(painter, cell, s, other);
+        painter.setFont(totalsFont);
+        for (const Cell& cell : totalsCells)
+            drawCell(painter, cell, s, other);
+        painter.setFont(contextFont);
+        painter.setPen(contextPalette.color(QPalette::WindowText));
+        painter.fillRect(contextRect, contextPalette.color(QPalette::Window));
+        painter.drawText(contextRect, static_cast<int>(contextAlignment) | Qt::TextSingleLine,
+                         contextTexts[s]);
+    }
+
+    void drawCell(QPainter& painter, const Cell& cell, std::size_t s, std::size_t other) {
+        if (cell.texts[s] == cell.texts[other])
+            return;
+        painter.fillRect(cell.rect, listPalette.color(cell.alternate ? QPalette::AlternateBase
+                                                                     : QPalette::Base));
+        painter.drawText(cell.rect, static_cast<int>(cell.alignment) | Qt::TextSingleLine,
+                         cell.texts[s]);
+    }
+
+    QImage image;
+    QFont listFont;
+    QFont totalsFont;
+    QFont contextFont;
+    Qt::Alignment contextAlignment;
+    QPalette listPalette;
+    QPalette contextPalette;
+    QRect contextRect;
+    std::array<QString, 2> contextTexts;
+    std::vector<Cell> listCells;
+    std::vector<Cell> totalsCells;
+};
+
 double median(std::vector<double> values) {
     if (values.empty())
         return 0;
@@ -276,7 +398,10 @@ double median(std::vector<double> values) {
 // taken between the two medians, so that the load of this shared machine,
 // which changes from one second to the next, weighs on both alike.
 // range(0): the display mode; range(1): 1 when the figures change at every
-// refresh (two suppliers alternated).
+// refresh (two suppliers alternated). Then the bare side also draws the
+// changed texts (ChangedPixels), timed apart from its statements: the case's
+// ratio is taken against both together, and "-statements-only" against the
+// statements alone.
 template <typename Bare>
 void programAgainstBare(benchmark::State& state, const std::string& database,
                         const std::string& name) {
@@ -284,26 +409,38 @@ void programAgainstBare(benchmark::State& state, const std::string& database,
     const bool changing = state.range(1) != 0;
     RefreshStatements statements(database, mode, changing);
     Window w(database, mode);
+    std::unique_ptr<ChangedPixels> pixels;
+    if (changing)
+        pixels = std::make_unique<ChangedPixels>(w);
     Bare bare(database, w.db);
     std::vector<double> program;
     std::vector<double> bareTimes;
+    std::vector<double> floorTimes;
     int refreshes = 0;
     using Clock = std::chrono::steady_clock;
     const auto ms = [](Clock::duration d) {
         return std::chrono::duration<double, std::milli>(d).count();
     };
     for (auto _ : state) {
+        const int supplier = changing ? ++refreshes % 2 : 0;
         const auto start = Clock::now();
-        w.refresh(changing ? ++refreshes % 2 : 0);
+        w.refresh(supplier);
         const auto middle = Clock::now();
-        bare.run(statements.next());
+        bare.run(statements.of(supplier));
+        const auto ran = Clock::now();
+        if (pixels)
+            pixels->paint(supplier);
         const auto end = Clock::now();
         program.push_back(ms(middle - start));
-        bareTimes.push_back(ms(end - middle));
+        bareTimes.push_back(ms(ran - middle));
+        floorTimes.push_back(ms(end - middle));
     }
-    Timing& timing = timings()[name + "-" + modeName(mode) + (changing ? "-changing" : "")];
+    const std::string caseName = name + "-" + modeName(mode) + (changing ? "-changing" : "");
+    Timing& timing = timings()[caseName];
     timing.program = median(program);
-    timing.bare = median(bareTimes);
+    timing.bare = median(floorTimes);
+    if (changing)
+        timings()[caseName + "-statements-only"] = {timing.program, median(bareTimes)};
     state.counters["program_ms"] = timing.program;
     state.counters["bare_ms"] = timing.bare;
     state.counters["ratio"] = timing.bare > 0 ? timing.program / timing.bare : 0;
