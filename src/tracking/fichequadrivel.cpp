@@ -219,14 +219,19 @@ TFicheQuadrivel::~TFicheQuadrivel() {
 
 void TFicheQuadrivel::resizeEvent(QResizeEvent* event) {
     TForm::resizeEvent(event);
+    PlaceControls();
+}
+
+void TFicheQuadrivel::PlaceControls() {
     // The report grows and shrinks with the window, and so does its label
     // column; the totals line and the buttons stay under it.
     const int w = width() - 32;
     const int buttonsTop = height() - 8 - kButtonHeight;
-    const int listHeight = buttonsTop - 8 - kTotalHeight - 72;
+    const int totalHeight = kTotalHeight * std::max(1, lvTotal->topLevelItemCount());
+    const int listHeight = buttonsTop - 8 - totalHeight - 72;
     lblContexte->setGeometry(16, 55, w, 16);
     lvData->setGeometry(16, 72, w, listHeight);
-    lvTotal->setGeometry(16, 72 + listHeight, w, kTotalHeight);
+    lvTotal->setGeometry(16, 72 + listHeight, w, totalHeight);
     lvData->setColumnWidth(0, kLabelDesignWidth + std::max(0, w - kListDesignWidth));
     int left = width() - 16;
     for (QPushButton* button : {btnImprimer, btnExporter, btnCopierTout}) {
@@ -378,9 +383,11 @@ void TFicheQuadrivel::LoadData() {
 
     try {
         // A failure part-way still shows the rows computed before it.
-        ComputeReport(Database, selection,
-                      [this](const TReportRow& row) { Report.push_back(row); });
+        ComputeReport(
+            Database, selection, [this](const TReportRow& row) { Report.push_back(row); }, &Totals);
     } catch (...) {
+        Totals = TReportTotals{};
+        Totals.total = ReportTotals(Report);
         ShowRows();
         throw;
     }
@@ -419,9 +426,13 @@ void TFicheQuadrivel::ShowRows() {
 }
 
 void TFicheQuadrivel::ShowSummary() {
-    TReportRow totals = ReportTotals(Report);
-    totals.label = "Total";
-    toolkit::SetListRows(lvTotal, {ReportRowTexts(totals)});
+    std::vector<std::vector<std::string>> lines;
+    for (const TReportRow& line : Totals.Lines())
+        lines.push_back(ReportRowTexts(line));
+    const bool sameHeight = lvTotal->topLevelItemCount() == int(lines.size());
+    toolkit::SetListRows(lvTotal, lines);
+    if (!sameHeight)
+        PlaceControls();
     lblContexte->setText(ReportContextLine(Context()));
     lblAucuneDonnee->setVisible(Report.empty());
 }
@@ -478,7 +489,10 @@ void TFicheQuadrivel::actCopierClick() {
 }
 
 void TFicheQuadrivel::actCopierToutClick() {
-    CopyRows(Shown, true);
+    std::vector<TReportRow> rows = Shown;
+    for (const TReportRow& line : Totals.Lines())
+        rows.push_back(line);
+    CopyRows(rows, true);
 }
 
 bool TFicheQuadrivel::ExportCsv(const QString& path) {
@@ -501,7 +515,7 @@ void TFicheQuadrivel::btnExporterClick() {
 }
 
 void TFicheQuadrivel::PaintReport(QPrinter* printer) const {
-    PrintReport(printer, Shown, Context());
+    PrintReport(printer, Shown, Totals, Context());
 }
 
 bool TFicheQuadrivel::ExportPdf(const QString& path) const {
@@ -510,7 +524,7 @@ bool TFicheQuadrivel::ExportPdf(const QString& path) const {
     printer.setOutputFileName(path);
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setPageOrientation(QPageLayout::Landscape);
-    if (PrintReport(&printer, Shown, Context()))
+    if (PrintReport(&printer, Shown, Totals, Context()))
         return true;
     toolkit::ShowMessage(
         QStringLiteral("Le fichier « %1 » n'a pas pu être écrit (dossier absent ou accès refusé).")

@@ -85,6 +85,9 @@ public:
 
     // The rows as shown, in the list's order.
     const std::vector<TReportRow>& ShownRows() const { return Shown; }
+    // The lines under the rows: "Total", then "Agences sans niveau" when the
+    // administrator's levels leave figures out.
+    std::vector<TReportRow> TotalLines() const { return Totals.Lines(); }
     TReportContext Context() const;
     // Writes the shown rows as CSV into the file; a refused write is shown in
     // a message. False when nothing was written.
@@ -111,6 +114,7 @@ private:
     void LoadData();
     void ShowRows();
     void ShowSummary();
+    void PlaceControls();
     void CopyRows(const std::vector<TReportRow>& rows, bool withTitles);
 
     TABSDatabase* Database = nullptr; // borrowed from the main window
@@ -124,6 +128,7 @@ private:
     std::array<int, 13> MoisPeriode{};
     std::vector<TReportRow> Report; // in the statements' order
     std::vector<TReportRow> Shown;  // in the list's order
+    TReportTotals Totals;           // of Report
     // The texts of the shown rows, and the locale they were written in.
     std::vector<std::vector<std::string>> ShownTexts;
     QLocale ShownLocale;

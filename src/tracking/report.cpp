@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
+#include <set>
 
 TReportMode ReportModeFor(bool levelChosen, bool agencyChosen, bool userChosen) {
     if (!levelChosen && !agencyChosen && !userChosen)
@@ -103,10 +104,69 @@ double conversionRate(double quotes, double orders) {
     return quotes == 0.0 ? 0.0 : orders / quotes * 100.0;
 }
 
+// The nine figures from the six sums, read in the indicators' order, the
+// derived ones computed as soon as their inputs are known.
+template <typename Sum> void readFigures(std::array<double, kReportFigureCount>& f, Sum sum) {
+    f[rfMontantHT] = sum(schema::MontantDevisVenteHT);
+    f[rfTVA] = sum(schema::MontantDevisTVA);
+    f[rfMontantTTC] = f[rfMontantHT] + f[rfTVA];
+    f[rfMarge] = sum(schema::MargeDevisVenteHT);
+    f[rfTauxMarge] = marginRate(f[rfMontantHT], f[rfMarge]);
+    f[rfRelances] = TruncateCount(sum(schema::NbRelances));
+    f[rfDevis] = TruncateCount(sum(schema::NbDossiersTraites));
+    f[rfCommandes] = TruncateCount(sum(schema::NbCommandesTraites));
+    f[rfTransformation] = conversionRate(f[rfDevis], f[rfCommandes]);
+}
+
+double sumOf(TABSDatabase* database, const std::string& statement) {
+    double result = 0.0;
+    const auto query = NewQuery(database, statement);
+    query->Open();
+    if (!query->Eof())
+        result = query->FieldByName("somme").AsFloat();
+    query->Close();
+    return result;
+}
+
+// The sums of one indicator over a set of agencies: the sum statement of the
+// month and supplier, narrowed by agencySet.
+TReportRow agencySetFigures(TABSDatabase* database, const TReportSelection& selection,
+                            const std::string& agencySet) {
+    TAccount account;
+    account.SetPeriod(selection.year, selection.month);
+    if (!selection.supplier.empty())
+        account.SetFournisseur(selection.supplier);
+    TAccountSQL sums;
+    sums.SetDatabase(database);
+    sums.SetAccount(&account);
+    TReportRow row;
+    readFigures(row.figures, [&](const char* indicator) {
+        account.SetCodeAccount(indicator);
+        return sumOf(database, sums.BuildStatement() + agencySet);
+    });
+    return row;
+}
+
+bool anyFigure(const TReportRow& row) {
+    return std::any_of(row.figures.begin(), row.figures.end(),
+                       [](double value) { return value != 0.0; });
+}
+
 } // namespace
 
+std::vector<TReportRow> TReportTotals::Lines() const {
+    std::vector<TReportRow> lines{total};
+    lines.front().label = "Total";
+    if (hasUnattached) {
+        lines.push_back(unattached);
+        lines.back().label = "Agences sans niveau";
+    }
+    return lines;
+}
+
 std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelection& selection,
-                                      const std::function<void(const TReportRow&)>& onRow) {
+                                      const std::function<void(const TReportRow&)>& onRow,
+                                      TReportTotals* totals) {
     // Every figure of one report from one snapshot, the engine's lock taken
     // once rather than for every statement.
     std::optional<TABSTransaction> snapshot;
@@ -155,20 +215,10 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
             break;
         }
 
-        auto sum = [&](const char* indicator) {
+        readFigures(row.figures, [&](const char* indicator) {
             account.SetCodeAccount(indicator);
             return sums.GetSomme();
-        };
-        auto& f = row.figures;
-        f[rfMontantHT] = sum(schema::MontantDevisVenteHT);
-        f[rfTVA] = sum(schema::MontantDevisTVA);
-        f[rfMontantTTC] = f[rfMontantHT] + f[rfTVA];
-        f[rfMarge] = sum(schema::MargeDevisVenteHT);
-        f[rfTauxMarge] = marginRate(f[rfMontantHT], f[rfMarge]);
-        f[rfRelances] = TruncateCount(sum(schema::NbRelances));
-        f[rfDevis] = TruncateCount(sum(schema::NbDossiersTraites));
-        f[rfCommandes] = TruncateCount(sum(schema::NbCommandesTraites));
-        f[rfTransformation] = conversionRate(f[rfDevis], f[rfCommandes]);
+        });
 
         report.push_back(row);
         if (onRow)
@@ -176,9 +226,54 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
         rows->Next();
     }
     rows->Close();
+    if (totals)
+        *totals = ComputeTotals(database, selection, report);
     if (snapshot)
         snapshot->Commit();
     return report;
+}
+
+TReportTotals ComputeTotals(TABSDatabase* database, const TReportSelection& selection,
+                            const std::vector<TReportRow>& rows) {
+    TReportTotals totals;
+    if (selection.mode != rmNiveaux) {
+        std::vector<TReportRow> distinct;
+        std::set<std::string> seen;
+        for (const TReportRow& row : rows)
+            if (seen.insert(row.code).second)
+                distinct.push_back(row);
+        totals.total = ReportTotals(distinct);
+        return totals;
+    }
+    if (rows.empty() && !selection.admin)
+        return totals;
+
+    std::optional<TABSTransaction> snapshot;
+    if (database && !database->InTransaction())
+        snapshot.emplace(database, TABSDatabase::TransactionKind::Read);
+    // The rows' level codes, each once.
+    std::string levels;
+    std::set<std::string> seen;
+    for (const TReportRow& row : rows)
+        if (seen.insert(row.code).second)
+            levels += (levels.empty() ? "" : ", ") + QuotedStr(row.code);
+    if (!levels.empty())
+        totals.total = agencySetFigures(database, selection,
+                                        " AND dim_agence in ( select distinct agence"
+                                        " from niveau_agence where niveau in (" +
+                                            levels + ") )");
+    if (selection.admin) {
+        totals.unattached = agencySetFigures(
+            database, selection,
+            levels.empty() ? std::string()
+                           : " AND not exists ( select 1 from niveau_agence n"
+                             " where n.agence = data.dim_agence and n.niveau in (" +
+                                 levels + ") )");
+        totals.hasUnattached = anyFigure(totals.unattached);
+    }
+    if (snapshot)
+        snapshot->Commit();
+    return totals;
 }
 
 TReportRow ReportTotals(const std::vector<TReportRow>& rows) {

@@ -71,16 +71,41 @@ std::string UsersStatement(const std::string& agency, int year, int month);
 std::string UserStatement(const std::string& agency, const std::string& user);
 std::string SuppliersStatement();
 
+// What the totals of a report show under its rows: the "Total" line and, for
+// the administrator's levels, the line "Agences sans niveau" with the figures
+// of the agencies attached to none of them, kept only when one of its figures
+// is not zero. Lines() gives them in that order, labelled.
+struct TReportTotals {
+    TReportRow total;
+    bool hasUnattached = false;
+    TReportRow unattached;
+    std::vector<TReportRow> Lines() const;
+};
+
 // Runs the row list statement of the selection's mode and six sums per row,
 // in the statements' order. onRow, when given, receives each row as soon as
 // it is complete: when a statement fails part-way, the rows already handed
 // over are those before the failure (the exception goes on to the caller).
+// totals, when given, receives ComputeTotals of the rows, read in the same
+// transaction as the rows.
 std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelection& selection,
-                                      const std::function<void(const TReportRow&)>& onRow = {});
+                                      const std::function<void(const TReportRow&)>& onRow = {},
+                                      TReportTotals* totals = nullptr);
 
-// The totals line: amounts and counts summed over the rows; the margin rate
-// and the conversion rate computed from those sums (0 when the amount or the
-// number of quotes is 0).
+// The totals of the rows of the selection's report (same month, same
+// supplier), each figure counted once. In the levels display, an agency may
+// belong to several of the rows' levels: there, one summing statement per
+// indicator covers the distinct agencies of the rows' levels, and for the
+// administrator one more per indicator covers the agencies of none of them.
+// In the other displays the rows cannot overlap and their figures are added
+// (a code met twice counted once). Rates come from the summed figures. Reads
+// in the caller's transaction, or in a read transaction of its own.
+TReportTotals ComputeTotals(TABSDatabase* database, const TReportSelection& selection,
+                            const std::vector<TReportRow>& rows);
+
+// Amounts and counts summed over the rows; the margin rate and the
+// conversion rate computed from those sums (0 when the amount or the number
+// of quotes is 0).
 TReportRow ReportTotals(const std::vector<TReportRow>& rows);
 
 // The row order for a column: labels in French order (accents and case as a

@@ -199,7 +199,7 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error
 }
 
 bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
-                 const TReportContext& context) {
+                 const TReportTotals& totals, const TReportContext& context) {
     QPainter painter;
     if (!painter.begin(printer))
         return false;
@@ -305,16 +305,19 @@ bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
                          QStringLiteral("Aucune donnée pour cette sélection"));
         y += line;
     }
-    if (y + line > bottom) {
+    const std::vector<TReportRow> totalLines = totals.Lines();
+    const int totalsHeight = line * int(totalLines.size());
+    if (y + totalsHeight > bottom) {
         footer();
         printer->newPage();
         ++pageNumber;
         y = drawTitles(area.top());
     }
     painter.drawLine(area.left(), y, area.right(), y);
-    TReportRow totals = ReportTotals(rows);
-    totals.label = "Total";
-    drawRow(y, ReportRowTexts(totals), bold, false);
+    for (const TReportRow& totalLine : totalLines) {
+        drawRow(y, ReportRowTexts(totalLine), bold, false);
+        y += line;
+    }
     footer();
     return painter.end();
 }

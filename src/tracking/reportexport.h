@@ -72,7 +72,7 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error
 
 // Paints the report on the printer's pages: title, month, filters, database
 // and user code, the table with its titles repeated on every page, the totals
-// line and the date printed. The printer is set to A4 landscape by the
+// lines and the date printed. The printer is set to A4 landscape by the
 // caller. False when the printer (or the PDF file) could not be opened.
 bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
-                 const TReportContext& context);
+                 const TReportTotals& totals, const TReportContext& context);

@@ -114,6 +114,7 @@ class TestReport : public QObject {
 private slots:
     void cleanup() { QLocale::setDefault(QLocale::c()); }
     void rowsAndTotalsFromHandFigures();
+    void totalsCountEachAgencyOnce();
     void csvBytes();
     void copyAndExportFromTheWindow();
     void sortingByColumnTitle();
@@ -195,6 +196,105 @@ void TestReport::rowsAndTotalsFromHandFigures() {
              std::vector<std::string>{"0"});
 }
 
+void TestReport::totalsCountEachAgencyOnce() {
+    // Cergy also belongs to Hauts-de-France; Évry belongs to no level.
+    const QDate today = QDate::currentDate();
+    const std::string month = QString("%1, %2").arg(today.year()).arg(today.month()).toStdString();
+    {
+        FixtureFile file(figuresSql(today) + ";INSERT INTO niveau_agence VALUES ('N3', 'A1');" +
+                         "INSERT INTO dim_agence VALUES ('A4', 'Évry');" +
+                         "INSERT INTO data VALUES ('MONTANT_DEVIS_VENTE_HT', " + month +
+                         ", 'A4', 'U4', 'F1', 'D4', 86113.44), ('NB_DOSSIERS_TRAITES', " + month +
+                         ", 'A4', 'U4', 'F1', 'D4', 2), ('NB_COMMANDES_TRAITES', " + month +
+                         ", 'A4', 'U4', 'F1', 'D4', 1)");
+        TABSDatabase db;
+        db.DatabaseFileName = file.Path();
+        TReportSelection selection;
+        selection.admin = true;
+        selection.year = today.year();
+        selection.month = today.month();
+
+        // The rows keep their own statements: Hauts-de-France holds Cergy's
+        // figures too. Each statement of the totals reads in the rows' snapshot.
+        std::vector<std::string> outside;
+        int statements = 0;
+        db.OnStatement = [&](const std::string& text) {
+            ++statements;
+            if (!db.InTransaction())
+                outside.push_back(text);
+        };
+        TReportTotals totals;
+        const auto levels = ComputeReport(&db, selection, {}, &totals);
+        db.OnStatement = nullptr;
+        const std::vector<std::string> hautsWithCergy = {
+            "Hauts-de-France", "1000.00", "200.00", "1200.00", "280.00",
+            "28.00%",          "3",       "4",      "3",       "75.00%"};
+        QCOMPARE(ReportRowTexts(levels[0]), hautsWithCergy);
+        QCOMPARE(statements, 1 + 3 * 6 + 6 + 6);
+        QCOMPARE(outside, std::vector<std::string>{});
+        // Cergy once: 1000 + 500 HT; 9 + 10 - 5.5 reminders summed, then
+        // truncated; rates from the sums.
+        QCOMPARE(totals.total.figures, (Figures{1500, 300, 1800, 330, 22, 13, 5, 6, 120}));
+        QVERIFY(totals.hasUnattached);
+        QCOMPARE(totals.unattached.figures, (Figures{86113.44, 0, 86113.44, 0, 0, 0, 2, 1, 50}));
+        const auto lines = totals.Lines();
+        QCOMPARE(lines.size(), std::size_t(2));
+        QCOMPARE(lines[0].label, std::string("Total"));
+        QCOMPARE(lines[1].label, std::string("Agences sans niveau"));
+        // With the total, the month's figures of the whole file.
+        QCOMPARE(totals.total.figures[rfMontantHT] + totals.unattached.figures[rfMontantHT],
+                 std::stod(file.Rows("SELECT SUM(valeur) FROM data WHERE code_account = "
+                                     "'MONTANT_DEVIS_VENTE_HT' AND period_year = " +
+                                     std::to_string(today.year()) +
+                                     " AND period_month = " + std::to_string(today.month()))[0]));
+
+        // Évry sells nothing of Bois: no line for it.
+        selection.supplier = "F2";
+        totals = ComputeTotals(&db, selection, ComputeReport(&db, selection));
+        QCOMPARE(totals.total.figures, kIle);
+        QVERIFY(!totals.hasUnattached);
+        QCOMPARE(totals.Lines().size(), std::size_t(1));
+
+        // A sector manager sees their own level and no line for the others.
+        selection = TReportSelection{};
+        selection.userCode = "N3";
+        selection.year = today.year();
+        selection.month = today.month();
+        totals = ComputeTotals(&db, selection, ComputeReport(&db, selection));
+        totals.total.label = "Hauts-de-France";
+        QCOMPARE(ReportRowTexts(totals.total), hautsWithCergy);
+        QVERIFY(!totals.hasUnattached);
+
+        // Other displays add their rows; a level's agencies do not overlap.
+        selection.mode = rmAgences;
+        selection.level = "N3";
+        const auto agencies = ComputeReport(&db, selection);
+        QCOMPARE(agencies.size(), std::size_t(2));
+        QCOMPARE(ComputeTotals(&db, selection, agencies).total.figures,
+                 ReportTotals(agencies).figures);
+    }
+
+    // The window and the copy of everything carry both lines.
+    Session s;
+    s.file.Exec("INSERT INTO niveau_agence VALUES ('N3', 'A1'); "
+                "INSERT INTO dim_agence VALUES ('A4', 'Évry'); "
+                "INSERT INTO data VALUES ('MONTANT_DEVIS_VENTE_HT', " +
+                month + ", 'A4', 'U4', 'F1', 'D4', 86113.44)");
+    Pick(s.window.cblPeriode, 0);
+    QCOMPARE(s.window.lvTotal->topLevelItemCount(), 2);
+    QCOMPARE(toolkit::ListRowTexts(s.window.lvTotal, 0)[1], std::string("1500.00"));
+    QCOMPARE(toolkit::ListRowTexts(s.window.lvTotal, 1),
+             (std::vector<std::string>{"Agences sans niveau", "86113.44", "0.00", "86113.44",
+                                       "0.00", "0.00%", "0", "0", "0", "0.00%"}));
+    s.window.actCopierTout->trigger();
+    const QStringList copied = QGuiApplication::clipboard()->text().split('\n');
+    QCOMPARE(copied.size(), 7);
+    QVERIFY(copied[4].startsWith("Total\t1500.00\t300.00\t1800.00\t330.00\t22.00%\t13\t"));
+    QVERIFY(copied[5].startsWith("Agences sans niveau\t86113.44\t"));
+    QVERIFY(
+        QGuiApplication::clipboard()->mimeData()->html().contains("<td>Agences sans niveau</td>"));
+}
+
 void TestReport::csvBytes() {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const std::vector<TReportRow> rows = {
@@ -240,7 +340,9 @@ void TestReport::copyAndExportFromTheWindow() {
     QVERIFY(w.lvData->actions().contains(w.actCopierTout));
     w.actCopierTout->trigger();
     const QStringList lines = clipboard->text().split('\n');
-    QCOMPARE(lines.size(), 5); // titles, three rows, the last line break
+    QCOMPARE(lines.size(), 6); // titles, three rows, the total, the last line break
+    QCOMPARE(lines[4], QString("Total\t1500.00\t300.00\t1800.00\t330.00\t22.00%\t13\t5\t6\t"
+                               "120.00%"));
     QCOMPARE(lines[0], QString("Niveau\tMontant HT\tTVA\tMontant TTC\tMarge €\tMarge %\t"
                                "Nb Relance(s)\tNb Devis\tNb Commandes\tTransformation %"));
     QCOMPARE(lines[2], QString("Val-d'Oise\t1000.00\t200.00\t1200.00\t250.00\t25.00%\t9\t4\t1\t"
@@ -460,7 +562,7 @@ void TestReport::longTablesContinueOnFurtherPages() {
         TReportContext context;
         context.year = 2026;
         context.month = 11;
-        PrintReport(&printer, rows, context);
+        PrintReport(&printer, rows, TReportTotals{ReportTotals(rows), false, {}}, context);
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             return qsizetype(-1);
@@ -481,6 +583,9 @@ void TestReport::commandLineEqualsCopyAll() {
     // The clipboard shows rates with "%"; the CSV holds the numbers under the
     // same titles.
     QStringList lines = QGuiApplication::clipboard()->text().split('\n');
+    // The file holds the rows alone, without the totals line.
+    QVERIFY(lines[lines.size() - 2].startsWith("Total\t"));
+    lines.removeAt(lines.size() - 2);
     for (int i = 1; i < lines.size(); ++i)
         lines[i].remove('%');
     const QString copied = lines.join('\n').replace('\t', ';');

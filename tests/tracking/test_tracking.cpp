@@ -285,7 +285,9 @@ void TestTracking::statementsOfEveryFillAndRowList() {
     const std::string levelU1 = " AND dim_agence  in  ( select distinct agence    from "
                                 "niveau_agence    where niveau = 'U1' )";
     const auto& first = s.trace.statements;
-    QCOMPARE(first.size(), std::size_t(3 + 4 * 6));
+    // The rows' statements, then the totals': the agencies of the shown
+    // levels, then those of none, each once.
+    QCOMPARE(first.size(), std::size_t(3 + 4 * 6 + 2 * 6));
     QCOMPARE(first[0], levels);
     QCOMPARE(first[1], std::string("SELECT code, libelle FROM dim_fournisseur ORDER BY "
                                    "libelle ASC"));
@@ -295,6 +297,13 @@ void TestTracking::statementsOfEveryFillAndRowList() {
                            "NB_DOSSIERS_TRAITES",    "NB_COMMANDES_TRAITES"};
     for (int i = 0; i < 6; ++i)
         QCOMPARE(first[3 + static_cast<std::size_t>(i)], sumOf(codes[i], levelU1));
+    const std::string shown = "('U1', 'U''4', 'U2', 'U3')";
+    QCOMPARE(first[27], sumOf(codes[0], " AND dim_agence in ( select distinct agence from "
+                                        "niveau_agence where niveau in " +
+                                            shown + " )"));
+    QCOMPARE(first[38], sumOf(codes[5], " AND not exists ( select 1 from niveau_agence n where "
+                                        "n.agence = data.dim_agence and n.niveau in " +
+                                            shown + " )"));
 
     s.trace.Clear();
     Pick(w.cblNiveau, 1);
