@@ -183,10 +183,13 @@ void TFicheParamNiveauAgence::btnAjouterClick() {
     }
     if (!levelExists) {
         // Another administrator deleted the level: the window's lists are
-        // read again when the message closes.
+        // read again once the message is closed.
         toolkit::ShowMessage("Ce " + LevelLabel +
                              " n'existe plus : un autre administrateur l'a supprimé. Aucune "
                              "agence n'a été associée.");
+        LoadNiveaux();
+        LoadAgences();
+        LoadListeAgences();
         return;
     }
     LoadAgences();

@@ -178,15 +178,14 @@ void SetMessageHook(MessageHook hook) {
     messageHook() = std::move(hook);
 }
 
+// A box of ours is part of what the window under it is doing: when it
+// closes, that window goes on as it was, without its activation.
 void ShowMessage(const std::string& text) {
     showBox(MessageKind::Information, QString::fromStdString(text));
-    ReactivateActiveForm();
 }
 
 bool MessageDlgYesNo(const std::string& text) {
-    const bool yes = showBox(MessageKind::Confirmation, QString::fromStdString(text));
-    ReactivateActiveForm();
-    return yes;
+    return showBox(MessageKind::Confirmation, QString::fromStdString(text));
 }
 
 void ShowError(const QString& text) {

@@ -19,10 +19,11 @@ class QWidget;
 // A window of the program. ShowModal() runs it in a nested event loop.
 //
 // FormActivate() runs when the window is first shown, and again each time it
-// becomes the program's active window once more because a window of the
-// program opened from it has closed: a form shown with ShowModal(), a
-// ShowMessage() box or a MessageDlg() question. It does not run again when the
-// box that reports an error closes, nor on a switch between applications.
+// becomes the program's active window once more because a form of the program
+// shown from it with ShowModal() has closed. It does not run again when one of
+// the program's boxes closes (a ShowMessage() box, a MessageDlg() question,
+// the box that reports an error): the window goes on with what the user had
+// chosen. Nor does it run on a switch between applications.
 //
 // The first activation runs once the window is on screen, after the show has
 // gone through the event loop, so that a box it opens stands over the window.
@@ -74,10 +75,9 @@ enum class MessageKind { Information, Confirmation, Error };
 using MessageHook = std::function<bool(MessageKind, const QString&)>;
 void SetMessageHook(MessageHook hook);
 
-// Modal box with an OK button; the active window is then activated again.
+// Modal box with an OK button.
 void ShowMessage(const std::string& text);
-// Yes/No question; true when the user answers Yes. The active window is then
-// activated again.
+// Yes/No question; true when the user answers Yes.
 bool MessageDlgYesNo(const std::string& text);
 // Shows an error's message; the active window is not activated again.
 void ShowError(const QString& text);

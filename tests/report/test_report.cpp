@@ -377,7 +377,11 @@ void TestReport::copyAndExportFromTheWindow() {
     QFile pdf(s.file.Folder() + "/export.pdf");
     QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
 
+    // After the message of a refused write, the window is as the user left
+    // it: its filters, its rows and the row chosen.
     MessageRecorder messages;
+    Pick(w.cblFournisseur, 1);
+    w.lvData->topLevelItem(0)->setSelected(true);
     const QString refused = s.file.Folder() + "/absent/export.csv";
     w.AskFileName = [&](const QString&) { return refused; };
     QTest::mouseClick(w.btnExporter, Qt::LeftButton);
@@ -386,6 +390,10 @@ void TestReport::copyAndExportFromTheWindow() {
     QVERIFY2(QString::fromStdString(texts[0]).startsWith("Le fichier « " + refused + " »"),
              texts[0].c_str());
     QVERIFY(!QFile::exists(refused));
+    QCOMPARE(w.cblNiveau->currentIndex(), 3);
+    QCOMPARE(w.cblFournisseur->currentIndex(), 1);
+    QCOMPARE(labelsOf(w.lvData), QStringList{"Cergy"});
+    QVERIFY(w.lvData->topLevelItem(0)->isSelected());
     QVERIFY(!w.ExportPdf(refused));
     QCOMPARE(messages.messages.size(), std::size_t(2));
 }

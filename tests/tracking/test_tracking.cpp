@@ -262,13 +262,15 @@ void TestTracking::cascadeAsAUserLivesIt() {
     QCOMPARE(entriesOf(w.cblAgence), Texts{"<Toutes>"});
     QVERIFY(rowsOf(w.lvData).empty());
 
-    // Returning to the window (a box of the program closed): levels and
-    // suppliers reload and go back to "all"; agencies and users stay.
+    // Returning to the window (a window of the program opened from it
+    // closed): levels and suppliers reload and go back to "all"; agencies and
+    // users stay.
     Pick(w.cblNiveau, 1);
     Pick(w.cblAgence, 2);
     Pick(w.cblFournisseur, 2);
-    MessageRecorder messages;
-    toolkit::ShowMessage("Info");
+    TForm other(&w);
+    CloseNextModal();
+    other.ShowModal();
     QCOMPARE(w.cblNiveau->currentIndex(), 0);
     QCOMPARE(w.cblFournisseur->currentIndex(), 0);
     QCOMPARE(w.cblAgence->currentIndex(), 2);
