@@ -37,8 +37,11 @@ void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& s
     const auto query = NewQuery(database, statement);
     query->Open();
     while (!query->Eof()) {
-        entries.emplace_back(query->FieldByName("libelle").AsAnsiString(),
-                             query->FieldByName("code").AsAnsiString());
+        // An empty code (or NULL, read as empty) is what a list stores for
+        // its "all" entry or no choice: such a row is no entry.
+        std::string code = query->FieldByName("code").AsAnsiString();
+        if (!code.empty())
+            entries.emplace_back(query->FieldByName("libelle").AsAnsiString(), std::move(code));
         query->Next();
     }
     query->Close();

@@ -29,7 +29,7 @@ void AddComboCode(QComboBox* list, const std::string& label, const std::string& 
 // Runs a SELECT whose rows give "code" and "libelle" and adds one entry per
 // row after the entries already there, in French order of the labels (rows
 // with equal labels in the statement's order): the label as text, the code as
-// code item.
+// code item. A row whose code is empty adds nothing.
 void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& statement);
 
 // The code of the entry at index; the empty text for a negative index, an

@@ -190,6 +190,12 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
     while (!rows->Eof()) {
         TReportRow row;
         row.code = rows->FieldByName("code").AsAnsiString();
+        // An empty code is no entry of the lists: a level with it would sum
+        // the whole company.
+        if (row.code.empty()) {
+            rows->Next();
+            continue;
+        }
         row.label = rows->FieldByName("libelle").AsAnsiString();
 
         switch (selection.mode) {

@@ -642,7 +642,15 @@ void TestReport::commandLineErrors() {
         {{path, "KOVAR", "--supplier", "F9"}, 1, "fournisseur inconnu"},
         {{file.Folder() + "/absent.db", "KOVAR"}, 1, "quadrivel-report : "},
         {{path, "KOVAR", "--output", file.Folder() + "/absent/x.csv"}, 1, "n'a pas pu être écrit"},
+        {{path, "KOVAR", "--level", ""}, 1, "chef de secteur inconnu"},
+        {{path, "", "--level", ""}, 1, "chef de secteur inconnu"},
+        {{path, "KOVAR", "--level", "N1", "--agency", ""}, 1, "agence inconnue"},
     };
+    // A level whose code is empty covers the whole company: it is no level.
+    file.Exec("INSERT INTO dim_niveau VALUES ('', 'Toute la société');"
+              "INSERT INTO dim_agence VALUES ('', 'Agence sans code');"
+              "INSERT INTO niveau_agence VALUES ('', 'A1'), ('', 'A2'), ('N1', '');"
+              "INSERT INTO dim_fournisseur VALUES ('', 'Sans code')");
     for (const Case& c : cases) {
         const Run run = runReport(c.args);
         QVERIFY2(run.status == c.status, qPrintable(c.args.join(' ') + " → " + run.err));
@@ -650,6 +658,14 @@ void TestReport::commandLineErrors() {
         QVERIFY(run.out.isEmpty());
     }
     QVERIFY(!QFile::exists(file.Folder() + "/absent.db"));
+
+    // Nor is an empty user code anybody's: a header and no row.
+    const Run nobody = runReport({path, ""});
+    QCOMPARE(nobody.status, 0);
+    QCOMPARE(nobody.out.count('\n'), 1);
+    const Run all = runReport({path, "KOVAR"});
+    QCOMPARE(all.out.count('\n'), 4);
+    QVERIFY(!all.out.contains("Toute la soci"));
 }
 
 QTEST_MAIN(TestReport)

@@ -146,6 +146,7 @@ private slots:
     void statementsOfEveryFillAndRowList();
     void ordinaryUsersSeeOnlyTheirLevel();
     void apostrophesInCodesGiveTheRightFigures();
+    void emptyCodesAreNoEntry();
     void monthsOfTheList();
     void numberTextsAndCounts();
     void ratesFromTruncatedCountsAndOverflow();
@@ -386,6 +387,34 @@ void TestTracking::apostrophesInCodesGiveTheRightFigures() {
     Pick(w.cblUtilisateur, 1);
     QCOMPARE(rowsOf(w.lvData), Rows{row("D'Artagnan", {"10.00", "2.00", "12.00", "1.00", "10.00%",
                                                        "0", "1", "0", "0.00%"})});
+}
+
+void TestTracking::emptyCodesAreNoEntry() {
+    // An empty code passes NOT NULL, but it is what the window stores for
+    // "all": a level, agency or supplier with it is left out of the lists
+    // and of the report, where it would stand for the whole company.
+    const std::string figures = std::string(kFigures) + R"SQL(
+        INSERT INTO dim_niveau VALUES ('', 'Toute la société');
+        INSERT INTO dim_agence VALUES ('', 'Agence sans code');
+        INSERT INTO niveau_agence VALUES ('', 'A1'), ('', 'A3'), ('U1', '');
+        INSERT INTO dim_fournisseur VALUES ('', 'Sans code');
+    )SQL";
+    {
+        Session s(true, "", figures.c_str());
+        TFicheQuadrivel& w = s.window;
+        s.open();
+        QCOMPARE(entriesOf(w.cblNiveau), (Texts{"<Tous>", "Nord", "Ouest d'Abord", "Sud", "Vide"}));
+        QCOMPARE(entriesOf(w.cblFournisseur), (Texts{"<Tous>", "Acier", "Bois"}));
+        QCOMPARE(rowsOf(w.lvData), kAdminLevels);
+        Pick(w.cblNiveau, 1);
+        QCOMPARE(entriesOf(w.cblAgence), (Texts{"<Toutes>", "Lille", "Lyon"}));
+        QCOMPARE(rowsOf(w.lvData), kNordAgencies);
+    }
+    // An empty user code is nobody's: it sees nothing.
+    Session s(false, "", figures.c_str());
+    s.open();
+    QCOMPARE(entriesOf(s.window.cblNiveau), Texts{"<Tous>"});
+    QVERIFY(rowsOf(s.window.lvData).empty());
 }
 
 void TestTracking::monthsOfTheList() {

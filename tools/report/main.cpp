@@ -117,12 +117,13 @@ QDate chosenMonth(const std::string& text) {
 }
 
 // The label of the entry with that code in the rows of a list statement, as
-// the window's lists offer them; a failure when no entry has it.
+// the window's lists offer them (an empty code is none); a failure when no
+// entry has it.
 std::string labelOf(TABSDatabase* database, const std::string& statement, const std::string& code,
                     const std::string& what) {
     const auto query = NewQuery(database, statement);
     query->Open();
-    while (!query->Eof()) {
+    while (!code.empty() && !query->Eof()) {
         if (query->FieldByName("code").AsAnsiString() == code)
             return query->FieldByName("libelle").AsAnsiString();
         query->Next();
