@@ -1,6 +1,7 @@
 #include "tracking/fichequadrivel.h"
 
 #include "data/absdatabase.h"
+#include "data/frenchorder.h"
 #include "data/objectcode.h"
 
 #include <QAction>
@@ -383,11 +384,13 @@ void TFicheQuadrivel::LoadData() {
 
     try {
         // A failure part-way still shows the rows computed before it.
-        ComputeReport(
+        Report = ComputeReport(
             Database, selection, [this](const TReportRow& row) { Report.push_back(row); }, &Totals);
     } catch (...) {
         Totals = TReportTotals{};
         Totals.total = ReportTotals(Report);
+        SortInFrenchOrder(Report,
+                          [](const TReportRow& row) -> const std::string& { return row.label; });
         ShowRows();
         throw;
     }

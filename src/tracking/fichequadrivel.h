@@ -79,8 +79,8 @@ public:
     void actCopierToutClick();
     void btnExporterClick();
     void btnImprimerClick();
-    // A click on a column title: ascending, then descending, then the
-    // statements' order again.
+    // A click on a column title: ascending, then descending, then French
+    // order of the labels again.
     void lvDataColumnClick(int column);
 
     // The rows as shown, in the list's order.
@@ -126,12 +126,12 @@ private:
     std::string SelFournisseur;
     std::array<int, 13> AnneesPeriode{};
     std::array<int, 13> MoisPeriode{};
-    std::vector<TReportRow> Report; // in the statements' order
+    std::vector<TReportRow> Report; // in French order of the labels
     std::vector<TReportRow> Shown;  // in the list's order
     TReportTotals Totals;           // of Report
     // The texts of the shown rows, and the locale they were written in.
     std::vector<std::vector<std::string>> ShownTexts;
     QLocale ShownLocale;
-    int SortColumn = -1; // -1: the statements' order
+    int SortColumn = -1; // -1: French order of the labels
     bool SortAscending = true;
 };

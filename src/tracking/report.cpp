@@ -232,6 +232,8 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
         rows->Next();
     }
     rows->Close();
+    SortInFrenchOrder(report,
+                      [](const TReportRow& row) -> const std::string& { return row.label; });
     if (totals)
         *totals = ComputeTotals(database, selection, report);
     if (snapshot)

@@ -83,11 +83,14 @@ struct TReportTotals {
 };
 
 // Runs the row list statement of the selection's mode and six sums per row,
-// in the statements' order. onRow, when given, receives each row as soon as
-// it is complete: when a statement fails part-way, the rows already handed
-// over are those before the failure (the exception goes on to the caller).
-// totals, when given, receives ComputeTotals of the rows, read in the same
-// transaction as the rows.
+// in the statements' order, and returns the rows in French order of their
+// labels (rows whose labels compare equal keep the statements' order), the
+// same on every engine whatever order its statements give. onRow, when given,
+// receives each row as soon as it is complete, in the statements' order:
+// when a statement fails part-way, the rows already handed over are those
+// before the failure (the exception goes on to the caller). totals, when
+// given, receives ComputeTotals of the rows, read in the same transaction as
+// the rows.
 std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelection& selection,
                                       const std::function<void(const TReportRow&)>& onRow = {},
                                       TReportTotals* totals = nullptr);

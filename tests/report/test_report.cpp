@@ -140,11 +140,14 @@ void TestReport::rowsAndTotalsFromHandFigures() {
     const auto levels = ComputeReport(
         &db, selection, [&](const TReportRow& row) { handedOver.push_back(row.code); });
     QCOMPARE(levels.size(), std::size_t(3));
+    // Handed over as the statement gives them (byte order, "Île-de-France"
+    // after "Val-d'Oise"), then returned in French order.
     QCOMPARE(handedOver, (std::vector<std::string>{"N3", "N1", "N2"}));
     QCOMPARE(levels[0].label, std::string("Hauts-de-France"));
+    QCOMPARE(levels[1].label, std::string("Île-de-France"));
     QCOMPARE(levels[0].figures, kHauts);
-    QCOMPARE(levels[1].figures, kVal);
-    QCOMPARE(levels[2].figures, kIle);
+    QCOMPARE(levels[1].figures, kIle);
+    QCOMPARE(levels[2].figures, kVal);
 
     // Rates of the totals come from the summed figures: 330 / 1500 and 6 / 5,
     // not the mean or the sum of the rows' rates.
@@ -154,8 +157,8 @@ void TestReport::rowsAndTotalsFromHandFigures() {
 
     // One supplier narrows every figure; a chosen level lists its agencies.
     selection.supplier = "F2";
-    QCOMPARE(ComputeReport(&db, selection)[2].figures, kIle);
-    QCOMPARE(ComputeReport(&db, selection)[1].figures, Figures{});
+    QCOMPARE(ComputeReport(&db, selection)[1].figures, kIle);
+    QCOMPARE(ComputeReport(&db, selection)[2].figures, Figures{});
     selection.supplier.clear();
     selection.mode = ReportModeFor(true, false, false);
     selection.level = "N1";
@@ -329,7 +332,7 @@ void TestReport::copyAndExportFromTheWindow() {
     clipboard->clear();
 
     w.lvData->topLevelItem(0)->setSelected(true);
-    w.lvData->topLevelItem(2)->setSelected(true);
+    w.lvData->topLevelItem(1)->setSelected(true);
     QTest::keyClick(w.lvData, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(clipboard->text(),
              QString("Hauts-de-France\t0.00\t0.00\t0.00\t30.00\t0.00%\t-5\t0\t2\t0.00%\n"
@@ -345,7 +348,7 @@ void TestReport::copyAndExportFromTheWindow() {
                                "120.00%"));
     QCOMPARE(lines[0], QString("Niveau\tMontant HT\tTVA\tMontant TTC\tMarge €\tMarge %\t"
                                "Nb Relance(s)\tNb Devis\tNb Commandes\tTransformation %"));
-    QCOMPARE(lines[2], QString("Val-d'Oise\t1000.00\t200.00\t1200.00\t250.00\t25.00%\t9\t4\t1\t"
+    QCOMPARE(lines[3], QString("Val-d'Oise\t1000.00\t200.00\t1200.00\t250.00\t25.00%\t9\t4\t1\t"
                                "25.00%"));
     const QString html = clipboard->mimeData()->html();
     QVERIFY2(html.contains("<td>Val-d'Oise</td><td align=\"right\">1000.00</td>"),
@@ -401,22 +404,24 @@ void TestReport::copyAndExportFromTheWindow() {
 void TestReport::sortingByColumnTitle() {
     Session s;
     TFicheQuadrivel& w = s.window;
-    const QStringList statements = {"Hauts-de-France", "Val-d'Oise", "Île-de-France"};
-    QCOMPARE(labelsOf(w.lvData), statements);
+    // French order by default, though the statements give "Île-de-France"
+    // last.
+    const QStringList french = {"Hauts-de-France", "Île-de-France", "Val-d'Oise"};
+    QCOMPARE(labelsOf(w.lvData), french);
 
-    // Labels in French order, then reversed, then the statements' order.
+    // Labels in French order, then reversed, then French order again.
     clickTitle(w.lvData, 0);
-    QCOMPARE(labelsOf(w.lvData), (QStringList{"Hauts-de-France", "Île-de-France", "Val-d'Oise"}));
+    QCOMPARE(labelsOf(w.lvData), french);
     QCOMPARE(w.lvData->header()->sortIndicatorSection(), 0);
     clickTitle(w.lvData, 0);
     QCOMPARE(labelsOf(w.lvData), (QStringList{"Val-d'Oise", "Île-de-France", "Hauts-de-France"}));
     clickTitle(w.lvData, 0);
-    QCOMPARE(labelsOf(w.lvData), statements);
+    QCOMPARE(labelsOf(w.lvData), french);
     QVERIFY(!w.lvData->header()->isSortIndicatorShown());
 
     // Reminders as numbers: -5, 9, 10 (as texts 10 would come before 9).
     clickTitle(w.lvData, 6);
-    QCOMPARE(labelsOf(w.lvData), statements);
+    QCOMPARE(labelsOf(w.lvData), (QStringList{"Hauts-de-France", "Val-d'Oise", "Île-de-France"}));
     clickTitle(w.lvData, 6);
     QCOMPARE(labelsOf(w.lvData), (QStringList{"Île-de-France", "Val-d'Oise", "Hauts-de-France"}));
 
@@ -619,6 +624,12 @@ void TestReport::commandLineEqualsCopyAll() {
     QVERIFY(
         own.out.endsWith("\r\nÎle-de-France;500,00;100,00;600,00;50,00;10,00;10;1;3;300,00\r\n"));
     QCOMPARE(own.out.count('\n'), 2);
+    // Every level in French order, as the window shows them.
+    const QList<QByteArray> levels = runReport({path, "KOVAR"}).out.split('\n');
+    QCOMPARE(levels.size(), 5);
+    QVERIFY(levels[1].startsWith("Hauts-de-France;"));
+    QVERIFY(levels[2].startsWith("Île-de-France;"));
+    QVERIFY(levels[3].startsWith("Val-d'Oise;"));
 }
 
 void TestReport::commandLineErrors() {
