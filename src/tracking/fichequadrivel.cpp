@@ -502,11 +502,9 @@ bool TFicheQuadrivel::ExportCsv(const QString& path) {
     QString error;
     if (WriteWholeFile(path, ReportCsv(Shown), &error))
         return true;
-    toolkit::ShowMessage(
-        QStringLiteral("Le fichier « %1 » n'a pas pu être écrit (dossier absent, accès refusé "
-                       "ou disque plein) : %2")
-            .arg(QDir::toNativeSeparators(path), error)
-            .toStdString());
+    toolkit::ShowMessage(QStringLiteral("Le fichier « %1 » n'a pas pu être écrit : %2.")
+                             .arg(QDir::toNativeSeparators(path), error)
+                             .toStdString());
     return false;
 }
 

@@ -81,6 +81,20 @@ std::string SuppliersStatement() {
            " ORDER BY libelle ASC";
 }
 
+std::string MonthHasFiguresStatement(int year, int month) {
+    std::string codes;
+    for (const char* code : schema::IndicatorCodes)
+        codes += (codes.empty() ? "" : ", ") + QuotedStr(code);
+    return "SELECT 1 as present FROM data WHERE code_account in (" + codes +
+           ") AND period_year = " + std::to_string(year) +
+           " AND period_month = " + std::to_string(month) + " LIMIT 1";
+}
+
+std::string KnownUserStatement(const std::string& code) {
+    return "SELECT code FROM dim_utilisateur WHERE code = " + QuotedStr(code) +
+           " UNION SELECT code FROM dim_niveau WHERE code = " + QuotedStr(code);
+}
+
 namespace {
 
 std::string rowListStatement(const TReportSelection& selection) {

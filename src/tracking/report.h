@@ -70,6 +70,10 @@ std::string AgenciesStatement(const std::string& level);
 std::string UsersStatement(const std::string& agency, int year, int month);
 std::string UserStatement(const std::string& agency, const std::string& user);
 std::string SuppliersStatement();
+// A row when the month holds a figure of one of the six indicators.
+std::string MonthHasFiguresStatement(int year, int month);
+// A row when the code is that of a user or of a level's head.
+std::string KnownUserStatement(const std::string& code);
 
 // What the totals of a report show under its rows: the "Total" line and, for
 // the administrator's levels, the line "Agences sans niveau" with the figures

@@ -3,14 +3,20 @@
 #include "tracking/numberformat.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QLocale>
 #include <QPainter>
 #include <QPrinter>
 #include <QSaveFile>
+#include <QStorageInfo>
 #include <QUrl>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
 
 const std::vector<std::string>& ReportColumnTitles() {
     static const std::vector<std::string> titles = {
@@ -188,12 +194,51 @@ QString ReportFileName(const TReportContext& context) {
     return name + QStringLiteral(".csv");
 }
 
+namespace {
+
+// Why a file could not be written, in French: what can be seen of the path
+// first, then the system's reason, then the room left on the disk.
+QString frenchWriteError(const QString& path, qint64 size, const QString& systemText) {
+    const QFileInfo file(path);
+    const QFileInfo folder(file.absolutePath());
+    if (file.isDir())
+        return QStringLiteral("c'est un dossier");
+    if (!folder.exists())
+        return QStringLiteral("le dossier « %1 » n'existe pas")
+            .arg(QDir::toNativeSeparators(folder.filePath()));
+    if (!folder.isDir())
+        return QStringLiteral("« %1 » n'est pas un dossier")
+            .arg(QDir::toNativeSeparators(folder.filePath()));
+    static const std::pair<int, const char*> reasons[] = {
+        {EACCES, "accès refusé"},
+        {EPERM, "accès refusé"},
+        {EROFS, "système de fichiers en lecture seule"},
+        {ENOSPC, "disque plein"},
+        {EDQUOT, "quota de disque dépassé"},
+        {ENAMETOOLONG, "nom de fichier trop long"},
+        {EIO, "erreur d'entrée-sortie du disque"},
+        {ENOENT, "dossier ou fichier absent"},
+        {ENOTDIR, "un élément du chemin n'est pas un dossier"},
+    };
+    for (const auto& [code, words] : reasons)
+        if (systemText.contains(QString::fromLocal8Bit(std::strerror(code)), Qt::CaseInsensitive))
+            return QString::fromUtf8(words);
+    const QStorageInfo storage(folder.filePath());
+    if (storage.isValid() && storage.bytesAvailable() >= 0 && storage.bytesAvailable() < size)
+        return QStringLiteral("disque plein");
+    if (systemText.isEmpty() || systemText.contains(QLatin1String("Unknown error")))
+        return QStringLiteral("erreur inconnue du système");
+    return QStringLiteral("erreur du système (%1)").arg(systemText);
+}
+
+} // namespace
+
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error) {
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
         return true;
     if (error)
-        *error = file.errorString();
+        *error = frenchWriteError(path, bytes.size(), file.errorString());
     file.cancelWriting();
     return false;
 }

@@ -67,7 +67,7 @@ QString ReportContextLine(const TReportContext& context);
 QString ReportFileName(const TReportContext& context);
 
 // Writes the bytes to the file whole or not at all; false with the reason in
-// error when the file could not be written.
+// error, in French, when the file could not be written.
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error);
 
 // Paints the report on the printer's pages: title, month, filters, database

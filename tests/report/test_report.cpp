@@ -124,6 +124,7 @@ private slots:
     void longTablesContinueOnFurtherPages();
     void commandLineEqualsCopyAll();
     void commandLineErrors();
+    void commandLineMonths();
 };
 
 void TestReport::rowsAndTotalsFromHandFigures() {
@@ -644,15 +645,21 @@ void TestReport::commandLineErrors() {
     const Case cases[] = {
         {{}, 2, "obligatoires"},
         {{path, "KOVAR", "--colour", "x"}, 2, "option inconnue : --colour"},
-        {{path, "KOVAR", "--month", "2026-13"}, 2, "AAAA-MM"},
-        {{path, "KOVAR", "--month", tooOld}, 2, "n'est pas proposé"},
+        {{path, "KOVAR", "--month", "2026-13"}, 2, "--month attend un mois AAAA-MM"},
+        {{path, "KOVAR", "--month", "26-01"}, 2, "--month attend un mois AAAA-MM"},
+        {{path, "KOVAR", "--month", "2026-1x"}, 2, "--month attend un mois AAAA-MM"},
+        {{path, "KOVAR", "--month", tooOld}, 1, "n'a aucun chiffre dans cette base"},
+        {{path, "INCONNU"}, 1, "utilisateur inconnu : « INCONNU »"},
         {{path, "KOVAR", "--agency", "A1"}, 2, "--agency demande aussi --level"},
         {{path, "KOVAR", "--level", "N9"}, 1, "chef de secteur inconnu pour cette sélection : N9"},
         {{path, "N2", "--level", "N1"}, 1, "chef de secteur inconnu"},
         {{path, "KOVAR", "--level", "N1", "--agency", "A2"}, 1, "agence inconnue"},
         {{path, "KOVAR", "--supplier", "F9"}, 1, "fournisseur inconnu"},
-        {{file.Folder() + "/absent.db", "KOVAR"}, 1, "quadrivel-report : "},
-        {{path, "KOVAR", "--output", file.Folder() + "/absent/x.csv"}, 1, "n'a pas pu être écrit"},
+        {{file.Folder() + "/absent.db", "KOVAR"}, 1, "n'existe pas"},
+        {{path, "KOVAR", "--output", file.Folder() + "/absent/x.csv"},
+         1,
+         "n'a pas pu être écrit : le dossier « "},
+        {{path, "KOVAR", "--output", file.Folder()}, 1, "n'a pas pu être écrit : c'est un dossier"},
         {{path, "KOVAR", "--level", ""}, 1, "chef de secteur inconnu"},
         {{path, "", "--level", ""}, 1, "chef de secteur inconnu"},
         {{path, "KOVAR", "--level", "N1", "--agency", ""}, 1, "agence inconnue"},
@@ -677,6 +684,45 @@ void TestReport::commandLineErrors() {
     const Run all = runReport({path, "KOVAR"});
     QCOMPARE(all.out.count('\n'), 4);
     QVERIFY(!all.out.contains("Toute la soci"));
+
+    // A reader refused the figures is not told of a write.
+    if (FixtureFile::OnServer()) {
+        file.MakeRoles();
+        file.Exec("REVOKE SELECT ON data FROM quadrivel_lecteur");
+        const Run refused = runReport({QString::fromStdString(file.UriAs("lecteur_essai")), "N1"});
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.err.contains("Le serveur refuse cette opération"),
+                 qPrintable(refused.err));
+        QVERIFY2(!refused.err.contains("modifié"), qPrintable(refused.err));
+    }
+}
+
+void TestReport::commandLineMonths() {
+    // Figures 20 months ago, outside the months the window lists.
+    const QDate today = QDate::currentDate();
+    const QDate old = today.addMonths(-20);
+    FixtureFile file(figuresSql(today) + ";INSERT INTO data VALUES ('NB_RELANCES', " +
+                     std::to_string(old.year()) + ", " + std::to_string(old.month()) +
+                     ", 'A1', 'U1', 'F1', 'D1', 4)");
+    const QString path = QString::fromStdString(file.Path());
+    auto month = [](const QDate& date) { return date.toString("yyyy-MM"); };
+    // The newest and the oldest of the window's months, with or without
+    // figures.
+    const Run newest = runReport({path, "N1", "--month", month(today)});
+    QCOMPARE(newest.status, 0);
+    QVERIFY(
+        newest.out.endsWith("\r\nVal-d'Oise;1000,00;200,00;1200,00;250,00;25,00;9;4;1;25,00\r\n"));
+    const Run oldest = runReport({path, "N1", "--month", month(today.addMonths(-12))});
+    QCOMPARE(oldest.status, 0);
+    QVERIFY(oldest.out.endsWith("\r\nVal-d'Oise;0,00;0,00;0,00;0,00;0,00;0;0;0;0,00\r\n"));
+    // A month with figures, however old.
+    const Run older = runReport({path, "N1", "--month", month(old)});
+    QVERIFY2(older.status == 0, qPrintable(older.err));
+    QVERIFY(older.out.endsWith("\r\nVal-d'Oise;0,00;0,00;0,00;0,00;0,00;4;0;0;0,00\r\n"));
+    // The month before it holds none.
+    const Run empty = runReport({path, "N1", "--month", month(old.addMonths(-1))});
+    QCOMPARE(empty.status, 1);
+    QVERIFY(empty.out.isEmpty());
 }
 
 QTEST_MAIN(TestReport)

@@ -99,21 +99,58 @@ Options parseOptions(int argc, char** argv) {
     return options;
 }
 
-// The month asked for, among the current month and the twelve before it, as
-// the tracking window offers them.
+// The month asked for as year and month, the current month when none is
+// given; a malformed month is a wrong command line.
 QDate chosenMonth(const std::string& text) {
     const QDate today = QDate::currentDate();
-    const QDate current(today.year(), today.month(), 1);
     if (text.empty())
-        return current;
+        return QDate(today.year(), today.month(), 1);
     const QDate month = QDate::fromString(QString::fromStdString(text), QStringLiteral("yyyy-MM"));
     if (text.size() != 7 || !month.isValid())
-        fail(2, "--month attend un mois AAAA-MM : " + text);
-    if (month > current || month < current.addMonths(-12))
-        fail(2, "le mois " + text + " n'est pas proposé : de " +
+        fail(2, "--month attend un mois AAAA-MM (par exemple 2026-11) : " + text);
+    return month;
+}
+
+// A month the tracking window lists (the current month and the twelve
+// before it), or any other month that holds figures; any other month is
+// refused, since its report could only be empty.
+void checkMonthOffered(TABSDatabase* database, const QDate& month) {
+    const QDate today = QDate::currentDate();
+    const QDate current(today.year(), today.month(), 1);
+    if (month <= current && month >= current.addMonths(-12))
+        return;
+    const auto query = NewQuery(database, MonthHasFiguresStatement(month.year(), month.month()));
+    query->Open();
+    const bool hasFigures = !query->Eof();
+    query->Close();
+    if (!hasFigures)
+        fail(1, "le mois " + month.toString(QStringLiteral("yyyy-MM")).toStdString() +
+                    " n'a aucun chiffre dans cette base ; les mois proposés vont de " +
                     current.addMonths(-12).toString(QStringLiteral("yyyy-MM")).toStdString() +
                     " à " + current.toString(QStringLiteral("yyyy-MM")).toStdString());
-    return month;
+}
+
+// Whether the user code is the administrator's or one the database knows:
+// a user or the head of a level.
+void checkUserKnown(TABSDatabase* database, const std::string& userCode) {
+    if (userCode == kAdminCode)
+        return;
+    const auto query = NewQuery(database, KnownUserStatement(userCode));
+    query->Open();
+    const bool known = !query->Eof();
+    query->Close();
+    if (!known)
+        fail(1, "utilisateur inconnu : « " + userCode +
+                    " » n'est ni un utilisateur ni un chef de secteur de cette base");
+}
+
+// A database error, said for a read: nothing was going to be written.
+std::string readError(const std::exception& error) {
+    std::string text = error.what();
+    const std::string nothingChanged = " Rien n'a été modifié.";
+    for (std::size_t at; (at = text.find(nothingChanged)) != std::string::npos;)
+        text.erase(at, nothingChanged.size());
+    return text;
 }
 
 // The label of the entry with that code in the rows of a list statement, as
@@ -153,6 +190,8 @@ int main(int argc, char** argv) {
     try {
         TABSDatabase database;
         database.DatabaseFileName = options.database;
+        checkUserKnown(&database, options.userCode);
+        checkMonthOffered(&database, month);
         if (options.hasLevel)
             labelOf(&database, LevelsStatement(selection.admin, selection.userCode), options.level,
                     "chef de secteur inconnu");
@@ -165,7 +204,7 @@ int main(int argc, char** argv) {
             labelOf(&database, SuppliersStatement(), options.supplier, "fournisseur inconnu");
         csv = ReportCsv(ComputeReport(&database, selection));
     } catch (const std::exception& error) {
-        fail(1, error.what());
+        fail(1, readError(error));
     }
 
     if (options.hasOutput) {
