@@ -7,6 +7,7 @@
 #include "data/schema.h"
 
 #include <QFont>
+#include <QScopedValueRollback>
 
 #include <vector>
 
@@ -67,6 +68,7 @@ TFicheParamNiveau::TFicheParamNiveau(QWidget* owner)
 
     toolkit::OnClick(btnAjouter, this, &TFicheParamNiveau::btnAjouterClick);
     toolkit::OnClick(btnSupprimer, this, &TFicheParamNiveau::btnSupprimerClick);
+    toolkit::OnChange(cblUtilisateurs, this, &TFicheParamNiveau::cblUtilisateursChange);
 }
 
 TFicheParamNiveau::~TFicheParamNiveau() {
@@ -84,13 +86,19 @@ void TFicheParamNiveau::FormActivate() {
 
     LoadUtilisateurs();
     LoadListeNiveaux();
+    UserSeenChosen = true;
 
     btnAjouter->update();
     cblUtilisateurs->update();
     edtNiveau->update();
 }
 
+void TFicheParamNiveau::cblUtilisateursChange() {
+    UserSeenChosen = true;
+}
+
 void TFicheParamNiveau::LoadUtilisateurs() {
+    UserSeenChosen = false;
     ClearComboCodes(cblUtilisateurs);
     AddComboCodes(cblUtilisateurs, Database,
                   std::string("SELECT code, libelle FROM dim_utilisateur") +
@@ -128,11 +136,26 @@ void TFicheParamNiveau::ClearListeNiveaux() {
 }
 
 void TFicheParamNiveau::btnAjouterClick() {
+    // A click that arrives while an add runs adds nothing more.
+    if (Adding)
+        return;
+    const QScopedValueRollback<bool> adding(Adding, true);
     if (edtNiveau->text().isEmpty()) {
         toolkit::ShowMessage("Le libellé du niveau doit être renseigné");
         return;
     }
-    if (cblUtilisateurs->currentIndex() < 0) {
+    // Checked here rather than left to the engine: a server refuses it in
+    // English, a file would keep it whole.
+    const qsizetype length = edtNiveau->text().toUcs4().size();
+    if (length > schema::LibelleMaxLength) {
+        toolkit::ShowMessage("Le libellé du niveau ne doit pas dépasser " +
+                             std::to_string(schema::LibelleMaxLength) + " caractères (il en a " +
+                             std::to_string(length) + ")");
+        return;
+    }
+    // The rest of a quick burst of clicks would otherwise go to the user
+    // that the rebuilt list shows first.
+    if (cblUtilisateurs->currentIndex() < 0 || !UserSeenChosen) {
         toolkit::ShowMessage("Il faut sélectionner un utilisateur");
         return;
     }

@@ -36,6 +36,7 @@ public:
     QLineEdit* edtNiveau;
 
     void FormActivate() override;
+    void cblUtilisateursChange();
     void btnAjouterClick();
     void btnSupprimerClick();
     void FormDestroy();
@@ -48,4 +49,9 @@ private:
 
     TABSDatabase* Database = nullptr;
     std::string LevelLabel = "Niveau";
+    // Whether the user chosen in cblUtilisateurs is one the user saw chosen:
+    // picked, or chosen when the window was activated. A list rebuilt after
+    // an add or a delete chooses its first user on its own.
+    bool UserSeenChosen = false;
+    bool Adding = false; // an add runs
 };

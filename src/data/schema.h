@@ -25,6 +25,8 @@ inline constexpr const char* DimAgence = "dim_agence";
 inline constexpr const char* DimFournisseur = "dim_fournisseur";
 inline constexpr const char* Code = "code";
 inline constexpr const char* Libelle = "libelle";
+// The most characters a label column holds (VARCHAR(255)).
+inline constexpr int LibelleMaxLength = 255;
 
 // Links between levels and agencies.
 inline constexpr const char* NiveauAgence = "niveau_agence";

@@ -155,7 +155,18 @@ void TestAdmin::levelAdd() {
     QCOMPARE(ListRows(w.lvNiveau).value(0), QString("Alice Martin|U1|   "));
     QCOMPARE(w.edtNiveau->text(), QString("   "));
 
+    // The rest of a triple click: the user now shown first was chosen by the
+    // rebuilt list, not by the user, and gets no level.
+    lw.Click(w.btnAjouter);
+    QTest::mouseDClick(w.btnAjouter, Qt::LeftButton);
+    QTest::mouseClick(w.btnAjouter, Qt::LeftButton);
+    QVERIFY(!lw.Statements().join('\n').contains("INSERT"));
+    QCOMPARE(Rows(fixture, "SELECT code FROM dim_niveau WHERE code LIKE 'O%'"), QStringList());
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Information)).value(0),
+             QString("Il faut sélectionner un utilisateur"));
+
     // Apostrophes in the code and the label are stored and matched exactly.
+    Pick(w.cblUtilisateurs, 0);
     w.edtNiveau->setText("Chef d'agence Sud-Est");
     lw.Click(w.btnAjouter);
     QVERIFY(lw.messages.messages.empty());
@@ -179,6 +190,34 @@ void TestAdmin::levelAdd() {
     QVERIFY(lw.Statements().contains("DELETE FROM dim_niveau  WHERE code = 'O''NEIL'"));
     QVERIFY(Rows(fixture, "SELECT code FROM dim_niveau WHERE code LIKE 'O%'").isEmpty());
     QCOMPARE(ComboTexts(w.cblUtilisateurs), QStringList({"Olivier O'Neil"}));
+
+    // A click that arrives while an add runs adds nothing more.
+    Pick(w.cblUtilisateurs, 0);
+    BeforeStatement(lw.database,
+                    "INSERT INTO dim_niveau ( code , libelle ) values "
+                    "('O''NEIL','Chef d''agence Sud-Est' )",
+                    [&] { w.btnAjouterClick(); });
+    lw.Click(w.btnAjouter);
+    QVERIFY(lw.messages.messages.empty());
+    QCOMPARE(lw.Statements().filter("INSERT").size(), 1);
+    QCOMPARE(Rows(fixture, "SELECT code FROM dim_niveau WHERE code LIKE 'O%'"),
+             QStringList({"O'NEIL"}));
+
+    // A label longer than its column is refused in French before anything
+    // is written; 255 characters, accents included, are stored.
+    fixture.Exec("DELETE FROM dim_niveau WHERE code = 'O''NEIL'");
+    w.FormActivate();
+    w.edtNiveau->setText(QString(256, QChar(0xE9)));
+    lw.Click(w.btnAjouter);
+    QCOMPARE(Strings(lw.messages.Texts(MessageKind::Information)),
+             QStringList({"Le libellé du niveau ne doit pas dépasser 255 caractères (il en a "
+                          "256)"}));
+    QVERIFY(!lw.Statements().join('\n').contains("INSERT"));
+    w.edtNiveau->setText(QString(255, QChar(0xE9)));
+    lw.Click(w.btnAjouter);
+    QVERIFY(lw.messages.messages.empty());
+    QCOMPARE(Rows(fixture, "SELECT libelle FROM dim_niveau WHERE code = 'O''NEIL'"),
+             QStringList({QString(255, QChar(0xE9))}));
 }
 
 void TestAdmin::levelDelete() {
@@ -267,7 +306,7 @@ void TestAdmin::levelRefusedWrites() {
     QVERIFY(lw.database.findChildren<TABSQuery*>().isEmpty());
 
     // The window goes on working.
-    w.cblUtilisateurs->setCurrentIndex(0);
+    Pick(w.cblUtilisateurs, 0);
     lw.Click(w.btnAjouter);
     QVERIFY(lw.messages.messages.empty());
     QCOMPARE(Rows(fixture, "SELECT libelle FROM dim_niveau WHERE code = 'O''NEIL'"),
@@ -366,6 +405,7 @@ void TestAdmin::levelWritesRaceFreeBetweenAdministrators() {
     // A write refused by the engine rolls its transaction back: the write
     // lock is free again for other programs.
     keyless.RefuseWrites("no_levels", "INSERT", "dim_niveau", "ajout refusé");
+    Pick(second.window.cblUtilisateurs, 0);
     second.window.edtNiveau->setText("Secteur Atlantique");
     second.Click(second.window.btnAjouter);
     QCOMPARE(Strings(second.messages.Texts(MessageKind::Error)), QStringList({"ajout refusé"}));
