@@ -1,11 +1,12 @@
-# Sourced by ./run and ./test: installs the Debian packages that are missing,
-# then configures and builds Quadrivel in build/.
-# Extra packages can be asked for in QUADRIVEL_EXTRA_PACKAGES.
+# Sourced by ./run, ./test and ./package: installs the Debian packages that are
+# missing, then (unless QUADRIVEL_NO_BUILD is set) configures and builds
+# Quadrivel in build/. Extra packages can be asked for in QUADRIVEL_EXTRA_PACKAGES.
 
 # Qt Charts' CMake package needs Qt6OpenGL, which qt6-charts-dev does not pull in.
 QUADRIVEL_PACKAGES="cmake g++ make pkgconf qt6-base-dev qt6-charts-dev libqt6opengl6-dev \
 libqt6sql6-sqlite libqt6sql6-psql qt6-translations-l10n libgl-dev libsqlite3-dev sqlite3 \
-libpq-dev postgresql libbenchmark-dev ${QUADRIVEL_EXTRA_PACKAGES:-}"
+libpq-dev postgresql libbenchmark-dev librsvg2-bin desktop-file-utils appstream \
+${QUADRIVEL_EXTRA_PACKAGES:-}"
 
 quadrivel_install_packages() {
     local missing=()
@@ -31,4 +32,4 @@ quadrivel_build() {
 }
 
 quadrivel_install_packages
-quadrivel_build
+[ -n "${QUADRIVEL_NO_BUILD:-}" ] || quadrivel_build

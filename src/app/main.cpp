@@ -6,10 +6,6 @@
 #include <QApplication>
 #include <QGuiApplication>
 
-#include <cstdlib>
-#include <cstring>
-#include <iostream>
-
 int main(int argc, char* argv[]) {
     // The arguments are the program's own: Qt is handed only the program's
     // name, so that no user argument is ever taken as a Qt option.
@@ -17,14 +13,8 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
 
-    const char* platform = std::getenv("QT_QPA_PLATFORM");
-    const bool needsDisplay = !platform || std::strncmp(platform, "xcb", 3) == 0;
-    if (needsDisplay && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
-        std::cerr << "quadrivel : aucun affichage graphique (DISPLAY n'est pas défini). "
-                     "Sans écran, lancez : xvfb-run -a quadrivel FICHIER UTILISATEUR"
-                  << std::endl;
+    if (!DisplayAvailable("quadrivel", "quadrivel FICHIER UTILISATEUR"))
         return 1;
-    }
 
     int qtArgc = 1;
     char* qtArgv[] = {argv[0], nullptr};

@@ -2,15 +2,19 @@
 
 #include "app/ficheprincipale.h"
 #include "data/ansistring.h"
+#include "quadrivel_version.h"
 #include "ui/toolkit.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QPalette>
 #include <QStyleFactory>
 #include <QTranslator>
 
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <iostream>
 #include <memory>
@@ -64,6 +68,25 @@ bool ApplyVisualStyle(QApplication& app) {
     return true;
 }
 
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/quadrivel-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+bool DisplayAvailable(const char* program, const char* commandLine) {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const bool needsDisplay = !platform || std::strncmp(platform, "xcb", 3) == 0;
+    if (!needsDisplay || std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"))
+        return true;
+    std::cerr << program
+              << " : aucun affichage graphique (DISPLAY n'est pas défini). Sans écran, "
+                 "lancez : xvfb-run -a "
+              << commandLine << std::endl;
+    return false;
+}
+
 bool LoadFrenchTranslations(QApplication& app) {
     auto* translator = new QTranslator(&app);
     if (!translator->load(QStringLiteral("qtbase_fr"),
@@ -78,6 +101,9 @@ bool LoadFrenchTranslations(QApplication& app) {
 void PrepareApplication(QApplication& app) {
     QApplication::setApplicationName(QStringLiteral("Quadrivel"));
     QApplication::setApplicationDisplayName(QStringLiteral("Quadrivel"));
+    QApplication::setApplicationVersion(QStringLiteral(QUADRIVEL_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("fr.quadrivel.quadrivel"));
+    QApplication::setWindowIcon(ProgramIcon());
     LoadFrenchTranslations(app);
     ApplyVisualStyle(app);
 }

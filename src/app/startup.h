@@ -9,6 +9,7 @@
 #include <string>
 
 class QApplication;
+class QIcon;
 class TFichePrincipale;
 
 inline constexpr const char* kMissingArgumentsMessage =
@@ -30,12 +31,20 @@ StartupArguments ParseArguments(const QStringList& args);
 // applied (start-up goes on with the standard look).
 bool ApplyVisualStyle(QApplication& app);
 
+// The program's icon in every size rendered from its drawing.
+QIcon ProgramIcon();
+
 // Loads the French texts of Qt's own dialogs; false when they are missing.
 bool LoadFrenchTranslations(QApplication& app);
 
-// What the program sets up before its first window: its name, the French
-// texts of Qt's dialogs and its visual style.
+// What the program sets up before its first window: its name, version and
+// icon, the French texts of Qt's dialogs and its visual style.
 void PrepareApplication(QApplication& app);
+
+// Whether a window can be shown: false, after saying so in French on the
+// standard error with the command to use without a screen (xvfb-run -a
+// commandLine), when the platform needs a display and none is set.
+bool DisplayAvailable(const char* program, const char* commandLine);
 
 // Creates the main window, hands it the arguments and runs it with runLoop
 // (show and exec in the program); with a wrong argument count shows the

@@ -8,6 +8,7 @@
 // refused.
 
 #include "data/absdatabase.h"
+#include "quadrivel_version.h"
 #include "tracking/report.h"
 #include "tracking/reportexport.h"
 
@@ -77,6 +78,9 @@ Options parseOptions(int argc, char** argv) {
                 fail(2, "--output attend un nom de fichier");
         } else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
+            std::exit(0);
+        } else if (arg == "--version") {
+            std::puts("quadrivel-report " QUADRIVEL_VERSION);
             std::exit(0);
         } else if (arg.size() > 1 && arg[0] == '-') {
             fail(2, "option inconnue : " + arg);
