@@ -3,6 +3,8 @@
 #include "data/absdatabase.h"
 #include "data/frenchorder.h"
 #include "data/objectcode.h"
+#include "tracking/ficheevolution.h"
+#include "tracking/xlsxexport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -172,9 +174,11 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     btnCopierTout = createButton(this, "btnCopierTout", "Copier tout");
     btnExporter = createButton(this, "btnExporter", "Exporter…");
     btnImprimer = createButton(this, "btnImprimer", "Imprimer…");
+    btnEvolution = createButton(this, "btnEvolution", "Évolution…");
     toolkit::OnClick(btnCopierTout, this, &TFicheQuadrivel::actCopierToutClick);
     toolkit::OnClick(btnExporter, this, &TFicheQuadrivel::btnExporterClick);
     toolkit::OnClick(btnImprimer, this, &TFicheQuadrivel::btnImprimerClick);
+    toolkit::OnClick(btnEvolution, this, &TFicheQuadrivel::btnEvolutionClick);
 
     auto addAction = [this](const char* caption, void (TFicheQuadrivel::*handler)()) {
         auto* action = new QAction(QString::fromUtf8(caption), lvData);
@@ -191,8 +195,20 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     lvData->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     AskFileName = [this](const QString& proposed) {
-        return QFileDialog::getSaveFileName(this, QStringLiteral("Exporter le tableau"), proposed,
-                                            QStringLiteral("Fichiers CSV (*.csv)"));
+        const QString csv = QStringLiteral("Fichiers CSV (*.csv)");
+        const QString xlsx = QStringLiteral("Classeur Excel (*.xlsx)");
+        QString chosen = csv;
+        QString path =
+            QFileDialog::getSaveFileName(this, QStringLiteral("Exporter le tableau"), proposed,
+                                         csv + QStringLiteral(";;") + xlsx, &chosen);
+        // The chosen type gives the extension a name lacks.
+        if (chosen == xlsx && !path.isEmpty() &&
+            !path.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive)) {
+            if (path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
+                path.chop(4);
+            path += QStringLiteral(".xlsx");
+        }
+        return path;
     };
 
     setTabOrder(cblNiveau, cblAgence);
@@ -235,7 +251,7 @@ void TFicheQuadrivel::PlaceControls() {
     lvTotal->setGeometry(16, 72 + listHeight, w, totalHeight);
     lvData->setColumnWidth(0, kLabelDesignWidth + std::max(0, w - kListDesignWidth));
     int left = width() - 16;
-    for (QPushButton* button : {btnImprimer, btnExporter, btnCopierTout}) {
+    for (QPushButton* button : {btnImprimer, btnExporter, btnCopierTout, btnEvolution}) {
         left -= 100;
         button->setGeometry(left, buttonsTop, 100, kButtonHeight);
         left -= 8;
@@ -370,17 +386,7 @@ int TFicheQuadrivel::GetDisplayMode() const {
 void TFicheQuadrivel::LoadData() {
     BusyCursor busy(this);
     Report.clear();
-
-    TReportSelection selection;
-    selection.mode = static_cast<TReportMode>(GetDisplayMode());
-    selection.admin = Admin;
-    selection.userCode = UserCode;
-    selection.level = SelNiveau;
-    selection.agency = SelAgence;
-    selection.user = SelUtilisateur;
-    selection.supplier = SelFournisseur;
-    selection.year = GetAnnee();
-    selection.month = GetMois();
+    const TReportSelection selection = Selection();
 
     try {
         // A failure part-way still shows the rows computed before it.
@@ -395,7 +401,42 @@ void TFicheQuadrivel::LoadData() {
         throw;
     }
     ShowRows();
+    if (Evolution)
+        Evolution->ShowSelection(selection, Context());
     busy.Finish();
+}
+
+TReportSelection TFicheQuadrivel::Selection() const {
+    TReportSelection selection;
+    selection.mode = static_cast<TReportMode>(GetDisplayMode());
+    selection.admin = Admin;
+    selection.userCode = UserCode;
+    selection.level = SelNiveau;
+    selection.agency = SelAgence;
+    selection.user = SelUtilisateur;
+    selection.supplier = SelFournisseur;
+    selection.year = GetAnnee();
+    selection.month = GetMois();
+    return selection;
+}
+
+TFicheEvolution* TFicheQuadrivel::EvolutionWindow() const {
+    return Evolution;
+}
+
+void TFicheQuadrivel::btnEvolutionClick() {
+    if (!Evolution) {
+        BusyCursor busy(this);
+        auto* window = new TFicheEvolution(this);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->SetDatabase(Database);
+        window->ShowSelection(Selection(), Context());
+        Evolution = window;
+        busy.Finish();
+    }
+    Evolution->show();
+    Evolution->raise();
+    Evolution->activateWindow();
 }
 
 void TFicheQuadrivel::ShowRows() {
@@ -498,9 +539,10 @@ void TFicheQuadrivel::actCopierToutClick() {
     CopyRows(rows, true);
 }
 
-bool TFicheQuadrivel::ExportCsv(const QString& path) {
-    QString error;
-    if (WriteWholeFile(path, ReportCsv(Shown), &error))
+bool TFicheQuadrivel::WriteExport(const QString& path, const QByteArray& bytes,
+                                  const QString& failure) {
+    QString error = failure;
+    if (!bytes.isEmpty() && WriteWholeFile(path, bytes, &error))
         return true;
     toolkit::ShowMessage(QStringLiteral("Le fichier « %1 » n'a pas pu être écrit : %2.")
                              .arg(QDir::toNativeSeparators(path), error)
@@ -508,10 +550,24 @@ bool TFicheQuadrivel::ExportCsv(const QString& path) {
     return false;
 }
 
+bool TFicheQuadrivel::ExportCsv(const QString& path) {
+    return WriteExport(path, ReportCsv(Shown), QString());
+}
+
+bool TFicheQuadrivel::ExportXlsx(const QString& path) {
+    TReportRow total = ReportTotals(Report);
+    total.label = "Total";
+    QString error;
+    const QByteArray workbook = ReportXlsx(TableWorkbook(Shown, {total}, Context()), &error);
+    return WriteExport(path, workbook, error);
+}
+
 void TFicheQuadrivel::btnExporterClick() {
     const QString proposed = QDir::home().filePath(ReportFileName(Context()));
     const QString path = AskFileName ? AskFileName(proposed) : QString();
-    if (!path.isEmpty())
+    if (path.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive))
+        ExportXlsx(path);
+    else if (!path.isEmpty())
         ExportCsv(path);
 }
 

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLocale>
+#include <QPointer>
 #include <QTreeWidget>
 
 #include <array>
@@ -20,6 +21,7 @@ class QAction;
 class QPrinter;
 
 class TABSDatabase;
+class TFicheEvolution;
 
 class TFicheQuadrivel : public TForm {
     Q_OBJECT
@@ -58,14 +60,16 @@ public:
     QPushButton* btnCopierTout;
     QPushButton* btnExporter;
     QPushButton* btnImprimer;
+    // Opens the chart of the 13 months, which then follows the selection.
+    QPushButton* btnEvolution;
     // The list's context menu.
     QAction* actCopier;
     QAction* actCopierTout;
     QAction* actExporter;
     QAction* actImprimer;
 
-    // Where the CSV file goes: asked with a file dialog, proposing a name;
-    // an empty answer cancels. Tests replace it.
+    // Where the exported file goes: asked with a file dialog (CSV or Excel
+    // workbook), proposing a name; an empty answer cancels. Tests replace it.
     std::function<QString(const QString& proposed)> AskFileName;
 
     void cblNiveauChange();
@@ -79,6 +83,11 @@ public:
     void actCopierToutClick();
     void btnExporterClick();
     void btnImprimerClick();
+    void btnEvolutionClick();
+    // The chart window while it is open, else null.
+    TFicheEvolution* EvolutionWindow() const;
+    // What the report is asked for: the chosen month and filters.
+    TReportSelection Selection() const;
     // A click on a column title: ascending, then descending, then French
     // order of the labels again.
     void lvDataColumnClick(int column);
@@ -92,6 +101,8 @@ public:
     // Writes the shown rows as CSV into the file; a refused write is shown in
     // a message. False when nothing was written.
     bool ExportCsv(const QString& path);
+    // The same rows, then the totals lines, as an Excel workbook.
+    bool ExportXlsx(const QString& path);
     void PaintReport(QPrinter* printer) const;
     // The printed pages as a PDF file, A4 landscape; a refused write is
     // shown in a message.
@@ -116,6 +127,7 @@ private:
     void ShowSummary();
     void PlaceControls();
     void CopyRows(const std::vector<TReportRow>& rows, bool withTitles);
+    bool WriteExport(const QString& path, const QByteArray& bytes, const QString& failure);
 
     TABSDatabase* Database = nullptr; // borrowed from the main window
     std::string UserCode;
@@ -134,4 +146,5 @@ private:
     QLocale ShownLocale;
     int SortColumn = -1; // -1: French order of the labels
     bool SortAscending = true;
+    QPointer<TFicheEvolution> Evolution;
 };

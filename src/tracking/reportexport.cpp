@@ -121,12 +121,12 @@ QString ReportClipboardHtml(const std::vector<TReportRow>& rows, bool withTitles
     return html;
 }
 
-QByteArray ReportCsv(const std::vector<TReportRow>& rows) {
+QByteArray ReportCsv(const std::vector<TReportRow>& rows, const std::string& firstTitle) {
     static const QLocale french(QLocale::French, QLocale::France);
     QString csv;
     QStringList titles;
     for (const std::string& title : ReportColumnTitles())
-        titles << csvField(QString::fromStdString(title), true);
+        titles << csvField(QString::fromStdString(titles.isEmpty() ? firstTitle : title), true);
     csv += titles.join(QLatin1Char(';')) + QStringLiteral("\r\n");
     for (const TReportRow& row : rows) {
         QStringList fields{csvField(QString::fromStdString(row.label), true)};

@@ -37,8 +37,8 @@ QString ReportClipboardHtml(const std::vector<TReportRow>& rows, bool withTitles
 // (their unit is in the title). A field holding ';', '"' or a line break is
 // quoted, with its quotes doubled; a text beginning with '=', '+', '-', '@',
 // tab or carriage return is prefixed with "'" so that no spreadsheet reads it
-// as a formula.
-QByteArray ReportCsv(const std::vector<TReportRow>& rows);
+// as a formula. firstTitle heads the label column.
+QByteArray ReportCsv(const std::vector<TReportRow>& rows, const std::string& firstTitle = "Niveau");
 
 // What the figures are for: the month, the labels of the chosen level,
 // agency, user and supplier (empty for all), where they come from and who

@@ -1,16 +1,21 @@
 // quadrivel-report DATABASE USER [--month YYYY-MM] [--level CODE] [--agency CODE]
-//                  [--user CODE] [--supplier CODE] [--output FILE]
+//                  [--user CODE] [--supplier CODE] [--months N]
+//                  [--format csv|xlsx] [--output FILE]
 //
 // Writes the tracking report of one month and selection as CSV for French
-// spreadsheets, on standard output or into a file: the same rows as the
-// tracking window shows for the same user code and filters. Exit status 0 on
-// success, 2 for a wrong command line, 1 when the database or a code is
+// spreadsheets or as an Excel workbook, on standard output or into a file:
+// the same rows as the tracking window shows for the same user code and
+// filters. With --months N, one line per month instead, the N months ending
+// at --month, each with the totals line of that month's report. Exit status 0
+// on success, 2 for a wrong command line, 1 when the database or a code is
 // refused.
 
 #include "data/absdatabase.h"
 #include "quadrivel_version.h"
+#include "tracking/monthsreport.h"
 #include "tracking/report.h"
 #include "tracking/reportexport.h"
+#include "tracking/xlsxexport.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -24,7 +29,8 @@ namespace {
 
 constexpr const char* kUsage =
     "Usage : quadrivel-report BASE UTILISATEUR [--month AAAA-MM] [--level CODE] "
-    "[--agency CODE] [--user CODE] [--supplier CODE] [--output FICHIER]\n";
+    "[--agency CODE] [--user CODE] [--supplier CODE] [--months N] [--format csv|xlsx] "
+    "[--output FICHIER]\n";
 
 [[noreturn]] void fail(int status, const std::string& error) {
     std::fprintf(stderr, "quadrivel-report : %s\n", error.c_str());
@@ -42,6 +48,8 @@ struct Options {
     std::string user;
     std::string supplier;
     std::string output;
+    int months = 0; // 0: the report of one month
+    bool xlsx = false;
     bool hasLevel = false;
     bool hasAgency = false;
     bool hasUser = false;
@@ -50,6 +58,7 @@ struct Options {
 
 Options parseOptions(int argc, char** argv) {
     Options options;
+    std::string format;
     int positional = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -76,6 +85,16 @@ Options parseOptions(int argc, char** argv) {
             options.hasOutput = true;
             if (options.output.empty())
                 fail(2, "--output attend un nom de fichier");
+        } else if (arg == "--months") {
+            const std::string text = value();
+            bool ok = false;
+            options.months = QString::fromStdString(text).toInt(&ok);
+            if (!ok || options.months < 1 || options.months > kEvolutionMonths)
+                fail(2, "--months attend un nombre de mois de 1 à 13 : " + text);
+        } else if (arg == "--format") {
+            format = value();
+            if (format != "csv" && format != "xlsx")
+                fail(2, "--format attend csv ou xlsx : " + format);
         } else if (arg == "-h" || arg == "--help") {
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -100,6 +119,10 @@ Options parseOptions(int argc, char** argv) {
         fail(2, "--agency demande aussi --level (le chef de secteur de l'agence)");
     if (options.hasUser && !options.hasAgency)
         fail(2, "--user demande aussi --agency (l'agence de l'utilisateur)");
+    // The format follows the output file's extension unless --format says.
+    options.xlsx = format.empty() ? QString::fromStdString(options.output)
+                                        .endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive)
+                                  : format == "xlsx";
     return options;
 }
 
@@ -190,25 +213,53 @@ int main(int argc, char** argv) {
     selection.month = month.month();
     selection.mode = ReportModeFor(options.hasLevel, options.hasAgency, options.hasUser);
 
-    QByteArray csv;
+    TReportContext context;
+    context.year = selection.year;
+    context.month = selection.month;
+    context.database = options.database;
+    context.userCode = options.userCode;
+    context.admin = selection.admin;
+    TXlsxReport workbook;
     try {
         TABSDatabase database;
         database.DatabaseFileName = options.database;
         checkUserKnown(&database, options.userCode);
         checkMonthOffered(&database, month);
         if (options.hasLevel)
-            labelOf(&database, LevelsStatement(selection.admin, selection.userCode), options.level,
-                    "chef de secteur inconnu");
+            context.level = labelOf(&database, LevelsStatement(selection.admin, selection.userCode),
+                                    options.level, "chef de secteur inconnu");
         if (options.hasAgency)
-            labelOf(&database, AgenciesStatement(options.level), options.agency, "agence inconnue");
+            context.agency = labelOf(&database, AgenciesStatement(options.level), options.agency,
+                                     "agence inconnue");
         if (options.hasUser)
-            labelOf(&database, UsersStatement(options.agency, selection.year, selection.month),
-                    options.user, "utilisateur inconnu");
+            context.user =
+                labelOf(&database, UsersStatement(options.agency, selection.year, selection.month),
+                        options.user, "utilisateur inconnu");
         if (!options.supplier.empty())
-            labelOf(&database, SuppliersStatement(), options.supplier, "fournisseur inconnu");
-        csv = ReportCsv(ComputeReport(&database, selection));
+            context.supplier =
+                labelOf(&database, SuppliersStatement(), options.supplier, "fournisseur inconnu");
+        if (options.months > 0) {
+            workbook =
+                MonthsWorkbook(ComputeMonthTotals(&database, selection, options.months), context);
+        } else {
+            const std::vector<TReportRow> rows = ComputeReport(&database, selection);
+            TReportRow total = ReportTotals(rows);
+            total.label = "Total";
+            workbook = TableWorkbook(rows, {total}, context);
+        }
     } catch (const std::exception& error) {
         fail(1, readError(error));
+    }
+
+    // The CSV holds the report's rows only, as the window's export does.
+    QByteArray csv;
+    if (options.xlsx) {
+        QString error;
+        csv = ReportXlsx(workbook, &error);
+        if (csv.isEmpty())
+            fail(1, error.toStdString());
+    } else {
+        csv = ReportCsv(workbook.rows, workbook.firstTitle);
     }
 
     if (options.hasOutput) {

@@ -1,0 +1,47 @@
+#include "tracking/monthsreport.h"
+
+#include "data/absdatabase.h"
+
+#include <QDate>
+
+#include <optional>
+
+std::string MonthCode(int year, int month) {
+    return QStringLiteral("%1-%2")
+        .arg(year, 4, 10, QLatin1Char('0'))
+        .arg(month, 2, 10, QLatin1Char('0'))
+        .toStdString();
+}
+
+std::vector<TMonthTotals> ComputeMonthTotals(TABSDatabase* database,
+                                             const TReportSelection& selection, int count) {
+    std::optional<TABSTransaction> snapshot;
+    if (database && !database->InTransaction())
+        snapshot.emplace(database, TABSDatabase::TransactionKind::Read);
+    const QDate last(selection.year, selection.month, 1);
+    std::vector<TMonthTotals> months;
+    for (int i = count - 1; i >= 0; --i) {
+        const QDate month = last.addMonths(-i);
+        TReportSelection monthSelection = selection;
+        monthSelection.year = month.year();
+        monthSelection.month = month.month();
+        TMonthTotals figures;
+        figures.year = month.year();
+        figures.month = month.month();
+        figures.totals = ReportTotals(ComputeReport(database, monthSelection));
+        figures.totals.code = MonthCode(figures.year, figures.month);
+        figures.totals.label = figures.totals.code;
+        months.push_back(figures);
+    }
+    if (snapshot)
+        snapshot->Commit();
+    return months;
+}
+
+std::vector<TReportRow> MonthRows(const std::vector<TMonthTotals>& months) {
+    std::vector<TReportRow> rows;
+    rows.reserve(months.size());
+    for (const TMonthTotals& month : months)
+        rows.push_back(month.totals);
+    return rows;
+}
