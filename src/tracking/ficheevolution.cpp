@@ -60,12 +60,13 @@ double figure(const TMonthTotals& month, TReportFigure which) {
 }
 
 // Sets a value axis to round bounds around the values (0 always inside), its
-// labels in French with as many decimals as its step needs.
+// labels in French with as many decimals as its step needs; 0 to 100 when
+// every value is 0.
 void fitAxis(QValueAxis* axis, double low, double high, const QString& unit) {
     low = std::min(low, 0.0);
     high = std::max(high, 0.0);
     if (high - low < 1e-9)
-        high = low + 1;
+        high = low + 100;
     axis->setRange(low, high);
     axis->applyNiceNumbers();
     const double step = (axis->max() - axis->min()) / std::max(1, axis->tickCount() - 1);
