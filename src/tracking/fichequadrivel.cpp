@@ -555,10 +555,8 @@ bool TFicheQuadrivel::ExportCsv(const QString& path) {
 }
 
 bool TFicheQuadrivel::ExportXlsx(const QString& path) {
-    TReportRow total = ReportTotals(Report);
-    total.label = "Total";
     QString error;
-    const QByteArray workbook = ReportXlsx(TableWorkbook(Shown, {total}, Context()), &error);
+    const QByteArray workbook = ReportXlsx(TableWorkbook(Shown, Totals.Lines(), Context()), &error);
     return WriteExport(path, workbook, error);
 }
 

@@ -28,7 +28,9 @@ std::vector<TMonthTotals> ComputeMonthTotals(TABSDatabase* database,
         TMonthTotals figures;
         figures.year = month.year();
         figures.month = month.month();
-        figures.totals = ReportTotals(ComputeReport(database, monthSelection));
+        TReportTotals totals;
+        ComputeReport(database, monthSelection, {}, &totals);
+        figures.totals = totals.total;
         figures.totals.code = MonthCode(figures.year, figures.month);
         figures.totals.label = figures.totals.code;
         months.push_back(figures);

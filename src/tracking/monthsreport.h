@@ -23,8 +23,10 @@ struct TMonthTotals {
 std::string MonthCode(int year, int month);
 
 // For each of the count months ending at the selection's month, oldest first:
-// the totals line the tracking table shows under the selection's report for
-// that month (the same statements as the table runs, then its totals). Every
+// the line "Total" the tracking table shows under the selection's report for
+// that month (the same statements as the table runs, then its totals, each
+// figure counted once; the administrator's "Agences sans niveau" is not part
+// of it). Every
 // month is read in one read transaction, the caller's when one is open. A
 // month without figures has zeros.
 std::vector<TMonthTotals> ComputeMonthTotals(TABSDatabase* database,

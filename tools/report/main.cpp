@@ -242,10 +242,9 @@ int main(int argc, char** argv) {
             workbook =
                 MonthsWorkbook(ComputeMonthTotals(&database, selection, options.months), context);
         } else {
-            const std::vector<TReportRow> rows = ComputeReport(&database, selection);
-            TReportRow total = ReportTotals(rows);
-            total.label = "Total";
-            workbook = TableWorkbook(rows, {total}, context);
+            TReportTotals totals;
+            const std::vector<TReportRow> rows = ComputeReport(&database, selection, {}, &totals);
+            workbook = TableWorkbook(rows, totals.Lines(), context);
         }
     } catch (const std::exception& error) {
         fail(1, readError(error));
