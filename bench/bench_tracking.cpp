@@ -30,6 +30,7 @@
 #include "app/ficheprincipale.h"
 #include "app/startup.h"
 #include "data/absdatabase.h"
+#include "tracking/ficheevolution.h"
 #include "tracking/fichequadrivel.h"
 
 #include <QApplication>
@@ -539,6 +540,41 @@ void BM_WarmStart(benchmark::State& state) {
     state.counters["median_ms"] = warmStartMs();
 }
 
+// The chart of 13 months opened from the administrator's tracking table (the
+// levels), up to its window shown and painted: 25 months of the table's
+// statements and totals, then the chart drawn. Each opening is a new window.
+double& evolutionOpenMs(int organisation) {
+    static std::array<double, 2> ms{};
+    return ms[std::size_t(organisation)];
+}
+
+void BM_EvolutionOpen(benchmark::State& state) {
+    const int organisation = int(state.range(0));
+    Window w(organisation == 0 ? millionRows() : largerMillion(), TFicheQuadrivel::dmNiveaux);
+    std::vector<double> openings;
+    int statements = 0;
+    w.db.OnStatement = [&](const std::string&) { ++statements; };
+    for (auto _ : state) {
+        statements = 0;
+        QElapsedTimer timer;
+        timer.start();
+        w.window.btnEvolution->click();
+        TFicheEvolution* chart = w.window.EvolutionWindow();
+        QCoreApplication::processEvents();
+        chart->repaint();
+        openings.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        state.PauseTiming();
+        chart->close();
+        QCoreApplication::processEvents();
+        state.ResumeTiming();
+    }
+    w.db.OnStatement = nullptr;
+    evolutionOpenMs(organisation) = median(openings);
+    state.counters["median_ms"] = evolutionOpenMs(organisation);
+    state.SetLabel(std::to_string(statements) + " statements");
+}
+
+BENCHMARK(BM_EvolutionOpen)->DenseRange(0, 1)->Iterations(10)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgramRefresh)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ProgramRefreshUnpainted)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareStatements)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
@@ -591,6 +627,10 @@ int main(int argc, char** argv) {
     // run: ratio CASE PROGRAM_MS BARE_MS RATIO
     if (warmStartMs() > 0)
         std::printf("start main-window %.2f\n", warmStartMs());
+    for (int organisation : {0, 1})
+        if (evolutionOpenMs(organisation) > 0)
+            std::printf("open evolution-%s %.2f\n", organisation == 0 ? "sqlite-1m" : "larger-1m",
+                        evolutionOpenMs(organisation));
     for (const auto& [name, timing] : timings()) {
         if (timing.program > 0 && timing.bare > 0)
             std::printf("ratio %s %.2f %.2f %.2f\n", name.c_str(), timing.program, timing.bare,
