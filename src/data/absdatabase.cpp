@@ -1,6 +1,7 @@
 #include "data/absdatabase.h"
 
 #include "data/ansistring.h"
+#include "data/serveraddress.h"
 
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -9,7 +10,6 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QUrl>
-#include <QUrlQuery>
 #include <QVariant>
 
 #include <libpq-fe.h>
@@ -48,8 +48,8 @@ QString engineText(const QSqlError& error) {
 }
 
 // The French words for an error, or an empty text when it is none of the
-// common cases.
-QString frenchWords(const QSqlError& error, const QString& text) {
+// common cases. standby: the server is a standby, which refuses every write.
+QString frenchWords(const QSqlError& error, const QString& text, bool standby) {
     const QString code = error.nativeErrorCode();
     const auto has = [&](const char* words) {
         return text.contains(QLatin1String(words), Qt::CaseInsensitive);
@@ -71,6 +71,13 @@ QString frenchWords(const QSqlError& error, const QString& text) {
                               "l'attente a expiré.");
     if (code == QLatin1String("42P01") || has("no such table"))
         return QStringLiteral("Une table attendue est absente de la base de données.");
+    if (code == QLatin1String("25006"))
+        return standby || has("during recovery")
+                   ? QStringLiteral("Écriture refusée : le serveur est une réplique en lecture "
+                                    "seule, qui ne reçoit que les modifications de son serveur "
+                                    "principal. Rien n'a été modifié.")
+                   : QStringLiteral("Écriture refusée : le serveur n'accepte que des lectures. "
+                                    "Rien n'a été modifié.");
     if (code == QLatin1String("42501"))
         return QStringLiteral("Le serveur refuse cette opération : ce compte n'en a pas le "
                               "droit. Rien n'a été modifié.");
@@ -94,14 +101,6 @@ QString frenchWords(const QSqlError& error, const QString& text) {
     return QString();
 }
 
-// A libpq connection string value, quoted.
-QString conninfoValue(const QString& value) {
-    QString quoted = value;
-    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    quoted.replace(QLatin1Char('\''), QStringLiteral("\\'"));
-    return QLatin1Char('\'') + quoted + QLatin1Char('\'');
-}
-
 PGconn* serverHandle(const QSqlDatabase& db) {
     const QVariant handle = db.driver() ? db.driver()->handle() : QVariant();
     // Qt names the type after libpq's struct, "pg_conn*".
@@ -117,9 +116,9 @@ bool IsServerUri(const std::string& name) {
     return name.rfind("postgresql://", 0) == 0 || name.rfind("postgres://", 0) == 0;
 }
 
-std::string EngineErrorMessage(const QSqlError& error) {
+std::string EngineErrorMessage(const QSqlError& error, bool standby) {
     const QString text = engineText(error);
-    const QString words = frenchWords(error, text);
+    const QString words = frenchWords(error, text, standby);
     if (words.isEmpty())
         return ToAnsi(text);
     return ToAnsi(words + QStringLiteral("\nMessage du moteur : ") + text);
@@ -143,12 +142,7 @@ bool TABSDatabase::Connected() const {
 std::string TABSDatabase::DisplayName() const {
     if (!OnServer())
         return DatabaseFileName;
-    QUrl url(FromAnsi(DatabaseFileName));
-    url.setPassword(QString());
-    QUrlQuery query(url);
-    query.removeAllQueryItems(QStringLiteral("password"));
-    url.setQuery(query);
-    return ToAnsi(url.toString());
+    return ServerDisplayName(DatabaseFileName);
 }
 
 QSqlDatabase TABSDatabase::Connection() {
@@ -218,52 +212,17 @@ void TABSDatabase::openFile(const QString& path, const QString& alias) {
 }
 
 void TABSDatabase::openServer(const QString& alias) {
-    // postgresql://[user[:password]@][host][:port]/dbname[?param=value...],
-    // as libpq reads it; a host= parameter may name a socket folder.
-    const QUrl url(FromAnsi(DatabaseFileName), QUrl::StrictMode);
+    const TServerAddress address =
+        ReadServerAddress(DatabaseFileName, kConnectTimeoutSeconds, BusyTimeout);
     const QString shown = FromAnsi(DisplayName());
-    if (!url.isValid())
-        throw EDatabaseError(
-            ToAnsi(QStringLiteral("L'adresse du serveur « %1 » n'est pas valide.").arg(shown)));
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), alias);
     connectionName = alias;
-    QString dbname = url.path(QUrl::FullyDecoded).mid(1);
-    QString host = url.host(QUrl::FullyDecoded);
-    int port = url.port(-1);
-    QString user = url.userName(QUrl::FullyDecoded);
-    QString password = url.password(QUrl::FullyDecoded);
-    QStringList options;
-    bool timeoutGiven = false;
-    QString serverOptions;
-    for (const auto& [key, value] : QUrlQuery(url).queryItems(QUrl::FullyDecoded)) {
-        if (key == QLatin1String("host"))
-            host = value;
-        else if (key == QLatin1String("port"))
-            port = value.toInt();
-        else if (key == QLatin1String("dbname"))
-            dbname = value;
-        else if (key == QLatin1String("user"))
-            user = value;
-        else if (key == QLatin1String("password"))
-            password = value;
-        else if (key == QLatin1String("options"))
-            serverOptions = value;
-        else {
-            timeoutGiven = timeoutGiven || key == QLatin1String("connect_timeout");
-            options << key + QLatin1Char('=') + conninfoValue(value);
-        }
-    }
-    if (!timeoutGiven)
-        options << QStringLiteral("connect_timeout=%1").arg(kConnectTimeoutSeconds);
-    // A table lock held by another program is waited for as long as a file's.
-    serverOptions += QStringLiteral(" -c lock_timeout=%1").arg(BusyTimeout);
-    options << QStringLiteral("options=") + conninfoValue(serverOptions.trimmed());
-    db.setDatabaseName(dbname);
-    db.setHostName(host);
-    db.setPort(port);
-    db.setUserName(user);
-    db.setPassword(password);
-    db.setConnectOptions(options.join(QLatin1Char(';')));
+    db.setDatabaseName(address.dbname);
+    db.setHostName(address.host);
+    db.setPort(address.port);
+    db.setUserName(address.user);
+    db.setPassword(address.password);
+    db.setConnectOptions(address.options);
 
     QString refusal;
     if (db.open()) {
@@ -302,6 +261,13 @@ void TABSDatabase::Close() {
     inTransaction = false;
 }
 
+bool TABSDatabase::onStandby() const {
+    // The server reports it (PostgreSQL 14 and later), and again when promoted.
+    const PGconn* conn = serverHandle(connection);
+    const char* standby = conn ? PQparameterStatus(conn, "in_hot_standby") : nullptr;
+    return standby && qstrcmp(standby, "on") == 0;
+}
+
 bool TABSDatabase::connectionLost(const QSqlError& error) const {
     if (connectionName.isEmpty())
         return false;
@@ -329,7 +295,7 @@ QSqlQuery TABSDatabase::Execute(const std::string& statement, bool forwardOnly, 
             return query;
         const QSqlError error = query.lastError();
         if (!connectionLost(error))
-            throw EDatabaseError(EngineErrorMessage(error));
+            throw EDatabaseError(EngineErrorMessage(error, onStandby()));
         // The server ended the transaction in progress with the connection:
         // nothing of it was written. Only a statement that writes nothing
         // and belongs to no transaction runs again.

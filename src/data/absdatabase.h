@@ -32,9 +32,10 @@ bool IsServerUri(const std::string& name);
 // The French words for an engine's error, followed by the engine's own
 // message: a missing file, a file that is no database, a lock held past the
 // wait, a read-only file, a server that cannot be reached, a refused login, a
-// missing database or table, a refused right, a lost connection. Any other
-// error reads as the engine's message alone.
-std::string EngineErrorMessage(const QSqlError& error);
+// missing database or table, a refused right, a lost connection, a write on a
+// server that only reads (a standby, when standby is true or the server says
+// so). Any other error reads as the engine's message alone.
+std::string EngineErrorMessage(const QSqlError& error, bool standby = false);
 
 // The database component. DatabaseFileName names an SQLite file or, as a
 // postgresql:// URI, a database on a PostgreSQL server; it opens on the first
@@ -101,6 +102,8 @@ private:
     void openFile(const QString& path, const QString& alias);
     void openServer(const QString& alias);
     bool connectionLost(const QSqlError& error) const;
+    // Whether the open server connection reaches a standby (a read replica).
+    bool onStandby() const;
 
     QString connectionName;
     // The open connection, kept so that a statement does not look it up by

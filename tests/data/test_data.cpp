@@ -118,6 +118,23 @@ void TestData::serverUrisAndFilePaths() {
              std::string("postgresql://lecteur@serveur:5433/quadrivel?sslmode=require"));
     db.DatabaseFileName = "postgres:///quadrivel?user=u&password=s3cret&host=/tmp";
     QCOMPARE(db.DisplayName(), std::string("postgres:///quadrivel?user=u&host=/tmp"));
+    // Several hosts, as libpq reads them: the password goes, the rest stays as written.
+    db.DatabaseFileName = "postgresql://lecteur:s3cret@h1:5432,h2:5433/quadrivel"
+                          "?password=s3cret&target_session_attrs=read-write";
+    QCOMPARE(db.DisplayName(), std::string("postgresql://lecteur@h1:5432,h2:5433/quadrivel"
+                                           "?target_session_attrs=read-write"));
+    // A URI libpq refuses is refused before any connection, with its reason.
+    db.DatabaseFileName = "postgresql://lecteur:s3cret@[::1/quadrivel";
+    try {
+        db.Connection();
+        QFAIL("a URI that libpq refuses was opened");
+    } catch (const EDatabaseError& error) {
+        const QString message = QString::fromStdString(error.what());
+        QVERIFY2(message.startsWith("L'adresse du serveur « postgresql://lecteur@[::1/quadrivel » "
+                                    "n'est pas valide : "),
+                 error.what());
+        QVERIFY(message.contains("IPv6"));
+    }
 }
 
 void TestData::queriesReadRowsInOrder() {
