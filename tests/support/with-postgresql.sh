@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# with-postgresql.sh COMMAND [ARG...]
+# with-postgresql.sh [--standby] COMMAND [ARG...]
 #
 # Starts a throwaway PostgreSQL server, runs COMMAND with QUADRIVEL_TEST_PG_URI
 # naming a database on it, then stops the server and removes its folder,
-# whatever COMMAND's outcome. The server runs as the unprivileged `postgres`
+# whatever COMMAND's outcome. With --standby, a streaming standby of it (a read
+# replica, made by pg_basebackup -R in a second data folder, on its own socket
+# folder) runs too, named by QUADRIVEL_TEST_PG_STANDBY_URI. The server runs as the unprivileged `postgres`
 # user when started by root (initdb refuses root), listens only on a Unix
 # socket in its own folder (no TCP port), and lets local connections in
 # without a password, except quadrivel_mdp_essai.
@@ -56,11 +58,13 @@ folder_processes() {
 # Stops the server of a folder (immediate shutdown), ends whatever else runs
 # on it, and removes the folder.
 clean_folder() {
-    local target=$1 pid attempt
-    if [ -f "$target/data/postmaster.pid" ]; then
-        "${as_server_user[@]}" "$bindir/pg_ctl" -D "$target/data" -m immediate -w -t 30 stop \
-            >/dev/null 2>&1 || true
-    fi
+    local target=$1 pid attempt data
+    for data in "$target/data-standby" "$target/data"; do
+        if [ -f "$data/postmaster.pid" ]; then
+            "${as_server_user[@]}" "$bindir/pg_ctl" -D "$data" -m immediate -w -t 30 stop \
+                >/dev/null 2>&1 || true
+        fi
+    done
     for pid in $(folder_processes "$target"); do
         [ "$pid" != "$$" ] && kill -KILL "$pid" 2>/dev/null || true
     done
@@ -81,6 +85,12 @@ if [ "${1-}" = "--watchdog" ]; then
     fi
     [ -d "$folder" ] && clean_folder "$folder"
     exit 0
+fi
+
+standby=no
+if [ "${1-}" = "--standby" ]; then
+    standby=yes
+    shift
 fi
 
 # Folders of earlier runs whose script is gone: their watchdog could not run
@@ -117,13 +127,35 @@ while [ -e "$folder/.s.PGSQL.$port" ]; do port=$((port + 1)); done
 # The role quadrivel_mdp_essai must give its password, so that a refused login
 # can be tried; every other local role comes in freely.
 hba="$folder/data/pg_hba.conf"
-{ echo "local all quadrivel_mdp_essai scram-sha-256"; echo "local all all trust"; } >"$hba"
+# A standby's base backup and its stream come in as replication connections.
+{
+    echo "local all quadrivel_mdp_essai scram-sha-256"
+    echo "local all all trust"
+    echo "local replication all trust"
+} >"$hba"
 "${as_server_user[@]}" "$bindir/pg_ctl" -D "$folder/data" -l "$folder/server.log" -w \
     -o "-c listen_addresses='' -c unix_socket_directories='$folder' -p $port -c fsync=off \
 -c synchronous_commit=off -c full_page_writes=off" start >/dev/null ||
     { cat "$folder/server.log" >&2; exit 1; }
 
 export QUADRIVEL_TEST_PG_URI="postgresql:///postgres?host=$folder&port=$port&user=postgres"
+
+# The standby: a copy of the server's data folder that follows its changes
+# (pg_basebackup -R writes the connection to the server and standby.signal),
+# read-only, on a socket folder of its own.
+if [ "$standby" = yes ]; then
+    standby_port=$((port + 1))
+    mkdir -m 0755 "$folder/standby"
+    [ "$(id -u)" -eq 0 ] && chown postgres: "$folder/standby"
+    "${as_server_user[@]}" "$bindir/pg_basebackup" -D "$folder/data-standby" -R -X stream \
+        -h "$folder" -p "$port" -U postgres >"$folder/basebackup.log" 2>&1 ||
+        { cat "$folder/basebackup.log" >&2; exit 1; }
+    "${as_server_user[@]}" "$bindir/pg_ctl" -D "$folder/data-standby" -l "$folder/standby.log" -w \
+        -o "-c listen_addresses='' -c unix_socket_directories='$folder/standby' -p $standby_port \
+-c fsync=off -c synchronous_commit=off -c full_page_writes=off" start >/dev/null ||
+        { cat "$folder/standby.log" >&2; exit 1; }
+    export QUADRIVEL_TEST_PG_STANDBY_URI="postgresql:///postgres?host=$folder/standby&port=$standby_port&user=postgres"
+fi
 # In the background, so that a signal stops the server at once.
 "$@" &
 child=$!
