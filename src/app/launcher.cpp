@@ -5,7 +5,7 @@
 #include "app/startup.h"
 #include "data/absdatabase.h"
 #include "data/ansistring.h"
-#include "data/schema.h"
+#include "tracking/report.h"
 #include "ui/toolkit.h"
 
 #include <QSettings>
@@ -52,9 +52,9 @@ std::string OpenChoice(TABSDatabase* database, const StartChoice& choice) {
     database->Close();
     database->DatabaseFileName = choice.database;
     try {
-        // One statement proves the database opens and holds the users' table.
-        const auto query = NewQuery(database, "SELECT code FROM dim_utilisateur WHERE code = " +
-                                                  QuotedStr(choice.userCode));
+        // One statement proves the database opens and holds Quadrivel's
+        // tables, and finds the code among the users and the heads of levels.
+        const auto query = NewQuery(database, KnownUserStatement(choice.userCode));
         query->Open();
         const bool known = !query->Eof();
         query->Close();
@@ -62,8 +62,8 @@ std::string OpenChoice(TABSDatabase* database, const StartChoice& choice) {
             return std::string();
         database->Close();
         return "Le code utilisateur « " + choice.userCode +
-               " » n'existe pas dans cette base : vérifiez-le ou demandez-le à "
-               "l'administrateur.";
+               " » n'est ni un utilisateur ni un chef de secteur de cette base : vérifiez-le ou "
+               "demandez-le à l'administrateur.";
     } catch (const std::exception& error) {
         database->Close();
         return error.what();

@@ -30,8 +30,9 @@ void SaveStartChoice(const StartChoice& choice);
 
 // Opens the choice's database in the component and looks the user code up:
 // the empty text when the main window can open on it, otherwise what went
-// wrong, in French. The administrator's code needs no entry among the users;
-// any other code must be one. On a refusal the component is left closed.
+// wrong, in French. The administrator's code needs no entry; any other code
+// must be a user's or a level's head's, as for quadrivel-report. On a refusal the component is left
+// closed.
 std::string OpenChoice(TABSDatabase* database, const StartChoice& choice);
 
 // Runs the main window (through runLoop, as RunQuadrivel does) on the settings'

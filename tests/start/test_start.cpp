@@ -117,7 +117,8 @@ std::string missingDatabase(const FixtureFile& fixture) {
 }
 
 const char* const kUsers = "INSERT INTO dim_utilisateur (code, libelle) VALUES ('U042', 'Durand');"
-                           "INSERT INTO dim_utilisateur (code, libelle) VALUES ('U007', 'Martin')";
+                           "INSERT INTO dim_utilisateur (code, libelle) VALUES ('U007', 'Martin');"
+                           "INSERT INTO dim_niveau (code, libelle) VALUES ('CHEF9', 'Secteur Est')";
 
 } // namespace
 
@@ -190,7 +191,9 @@ void TestStart::goodSettingsOpenMainWindowAtOnce() {
         bool admin;
         std::string userCode;
     };
-    for (const Case& c : {Case{"KOVAR", true, ""}, Case{"U042", false, "U042"}}) {
+    // The administrator, a user, the head of a level who is no user.
+    for (const Case& c :
+         {Case{"KOVAR", true, ""}, Case{"U042", false, "U042"}, Case{"CHEF9", false, "CHEF9"}}) {
         SettingsFolders folders;
         folders.Write("org", "[General]\ndatabase=" + QByteArray::fromStdString(fixture.Path()) +
                                  "\nuser=" + c.user + "\n");
@@ -226,8 +229,9 @@ void TestStart::refusedSettingsAskAndRemember() {
     };
     std::vector<Case> cases = {
         {missingDatabase(fixture), "U042", "n'existe pas"},
-        {fixture.Path(), "ZZZ", "Le code utilisateur « ZZZ » n'existe pas dans cette base"},
-        {fixture.Path(), "kovar", "Le code utilisateur « kovar » n'existe pas"},
+        {fixture.Path(), "ZZZ",
+         "Le code utilisateur « ZZZ » n'est ni un utilisateur ni un chef de secteur"},
+        {fixture.Path(), "kovar", "Le code utilisateur « kovar » n'est ni"},
         {"", "U042", "Aucune base n'est encore choisie"},
     };
     if (!FixtureFile::OnServer())
@@ -257,7 +261,8 @@ void TestStart::refusedSettingsAskAndRemember() {
         QVERIFY(!shownProblem.isEmpty());
         QCOMPARE(prefilled.database, c.database);
         QCOMPARE(prefilled.userCode, c.user);
-        QVERIFY2(secondProblem.contains("« INCONNU » n'existe pas"), qPrintable(secondProblem));
+        QVERIFY2(secondProblem.contains("« INCONNU » n'est ni un utilisateur"),
+                 qPrintable(secondProblem));
         QVERIFY(run.ran);
         QVERIFY(!run.admin);
         QCOMPARE(run.userCode, std::string("U007"));
