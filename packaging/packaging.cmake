@@ -63,6 +63,10 @@ install(FILES "${CMAKE_SOURCE_DIR}/db/schema.sql" "${CMAKE_SOURCE_DIR}/db/roles-
         DESTINATION "${CMAKE_INSTALL_DATADIR}/quadrivel")
 install(FILES "${packaging_dir}/${QUADRIVEL_APP_ID}.desktop"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/applications")
+set(QUADRIVEL_IMPORT_PROVIDED "")
+if(TARGET quadrivel-import)
+    set(QUADRIVEL_IMPORT_PROVIDED "\n    <binary>quadrivel-import</binary>")
+endif()
 configure_file("${packaging_dir}/${QUADRIVEL_APP_ID}.metainfo.xml.in"
                "${packaging_out}/${QUADRIVEL_APP_ID}.metainfo.xml" @ONLY)
 install(FILES "${packaging_out}/${QUADRIVEL_APP_ID}.metainfo.xml"
