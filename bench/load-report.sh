@@ -32,7 +32,7 @@
 #
 # Bounds: QUADRIVEL_LOAD_CLIENTS (default "1 10 50", at most 50 each),
 # QUADRIVEL_LOAD_REPORTS (reports per run, default 100, shared among the
-# clients, at least 2 each), QUADRIVEL_LOAD_ROWS (default 5000000); every
+# clients, at least one each), QUADRIVEL_LOAD_ROWS (default 5000000); every
 # report is stopped after 120 seconds and counted as an error. Only Unix
 # sockets and files are used.
 set -euo pipefail
@@ -199,7 +199,6 @@ run() { # ENGINE KIND WRITER CLIENTS DATABASE USER [OPTION...]
     local engine=$1 kind=$2 with_writer=$3 clients=$4
     shift 4
     local each=$(((reports_per_run + clients - 1) / clients))
-    if [ "$each" -lt 2 ]; then each=2; fi
     rm -f "$work"/client-* "$work"/writer-*
     if [ "$with_writer" = yes ]; then
         if [ "$engine" = sqlite ]; then writer sqlite "$file" & else writer postgresql "$pg_admin_uri" & fi
