@@ -1,6 +1,7 @@
 #include "data/objectcode.h"
 
 #include "data/absdatabase.h"
+#include "data/ansistring.h"
 #include "data/frenchorder.h"
 
 #include <QComboBox>
@@ -25,7 +26,7 @@ QVariant dataOf(TObjectCode* item) {
 } // namespace
 
 void AddComboItem(QComboBox* list, const std::string& label, TObjectCode* item) {
-    list->addItem(QString::fromStdString(label), dataOf(item));
+    list->addItem(FromAnsiOneLine(label), dataOf(item));
 }
 
 void AddComboCode(QComboBox* list, const std::string& label, const std::string& code) {

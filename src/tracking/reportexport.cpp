@@ -1,5 +1,6 @@
 #include "tracking/reportexport.h"
 
+#include "data/ansistring.h"
 #include "tracking/numberformat.h"
 
 #include <QDateTime>
@@ -40,13 +41,6 @@ std::string figureText(const TReportRow& row, int figure) {
     }
 }
 
-QString oneLine(QString line) {
-    line.replace(QLatin1Char('\t'), QLatin1Char(' '));
-    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return line;
-}
-
 // A text a spreadsheet would read as a formula (beginning with '=', '+', '-',
 // '@', tab or carriage return) is prefixed with "'", so that it stays text.
 QString formulaGuarded(QString text) {
@@ -58,7 +52,7 @@ QString formulaGuarded(QString text) {
 
 // A label as a clipboard cell: guarded, on one line.
 QString labelCell(const std::string& label) {
-    return oneLine(formulaGuarded(QString::fromStdString(label)));
+    return OneLine(formulaGuarded(QString::fromStdString(label)));
 }
 
 QString csvField(QString text, bool isText) {
@@ -191,6 +185,14 @@ QString ReportFileName(const TReportContext& context) {
         if (!slug.isEmpty())
             name += QLatin1Char('-') + slug;
     }
+    // Every file system takes 255 bytes: the name (ASCII only) is cut so that
+    // with an extension of up to five characters it stays within 200.
+    constexpr qsizetype longestStem = 195;
+    if (name.size() > longestStem) {
+        name.truncate(longestStem);
+        while (name.endsWith(QLatin1Char('-')))
+            name.chop(1);
+    }
     return name + QStringLiteral(".csv");
 }
 
@@ -295,10 +297,10 @@ bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
         for (std::size_t i = 0; i < cells.size() && i + 1 < left.size(); ++i) {
             const QRect cell(left[i] + pad, y, left[i + 1] - left[i] - 2 * pad, line);
             const Qt::Alignment align = i == 0 ? Qt::AlignLeft : Qt::AlignRight;
-            painter.drawText(cell, align | Qt::AlignVCenter,
-                             QFontMetrics(font, printer)
-                                 .elidedText(oneLine(QString::fromStdString(cells[i])),
-                                             Qt::ElideRight, cell.width()));
+            painter.drawText(
+                cell, align | Qt::AlignVCenter,
+                QFontMetrics(font, printer)
+                    .elidedText(FromAnsiOneLine(cells[i]), Qt::ElideRight, cell.width()));
         }
     };
     auto drawTitles = [&](int y) {

@@ -63,7 +63,8 @@ QString DatabaseForDisplay(const std::string& database);
 // One line in French: month, filters, database and user code.
 QString ReportContextLine(const TReportContext& context);
 // The proposed CSV file name: "suivi-2026-11" followed by the chosen labels
-// in lower case without accents ("suivi-2026-11-secteur-nord.csv").
+// in lower case without accents ("suivi-2026-11-secteur-nord.csv"), cut to
+// 199 bytes at most.
 QString ReportFileName(const TReportContext& context);
 
 // Writes the bytes to the file whole or not at all; false with the reason in

@@ -1,5 +1,7 @@
 #include "ui/toolkit.h"
 
+#include "data/ansistring.h"
+
 #include <QApplication>
 #include <QGlyphRun>
 #include <QHeaderView>
@@ -362,7 +364,7 @@ QTreeWidgetItem* newListRow(const QTreeWidget* list, const std::vector<std::stri
     auto* row = new QTreeWidgetItem();
     const QTreeWidgetItem* header = list->headerItem();
     for (int i = 0; i < static_cast<int>(texts.size()); ++i) {
-        row->setText(i, QString::fromStdString(texts[static_cast<std::size_t>(i)]));
+        row->setText(i, FromAnsiOneLine(texts[static_cast<std::size_t>(i)]));
         if (i < list->columnCount())
             row->setTextAlignment(i, static_cast<Qt::Alignment>(header->textAlignment(i)));
     }
@@ -402,7 +404,7 @@ void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>&
             const auto& texts = rows[static_cast<std::size_t>(r)];
             QRect row;
             for (int i = 0; i < static_cast<int>(texts.size()); ++i) {
-                const QString text = QString::fromStdString(texts[static_cast<std::size_t>(i)]);
+                const QString text = FromAnsiOneLine(texts[static_cast<std::size_t>(i)]);
                 if (item->text(i) == text)
                     continue;
                 item->setText(i, text);

@@ -97,6 +97,7 @@ private slots:
     void boxesShowTextAsWritten();
     void doubleClickIsOneClick();
     void listCellsLookAsQtPaintsThem();
+    void namesWithLineBreaksDrawnOnOneLine();
 };
 
 void TestApp::argumentsDecideTheMode_data() {
@@ -446,6 +447,37 @@ void TestApp::listCellsLookAsQtPaintsThem() {
         reference.save(QDir::temp().filePath("quadrivel-list-qt.png"));
         QFAIL("the list's cells differ from Qt's painting (images in the temporary folder)");
     }
+}
+
+void TestApp::namesWithLineBreaksDrawnOnOneLine() {
+    // A name read from the database may hold line breaks and tabs: a list
+    // entry and a list row show it on one line, as if they were blanks.
+    QWidget window;
+    window.resize(420, 240);
+    auto* broken = new QComboBox(&window);
+    auto* straight = new QComboBox(&window);
+    AddComboCode(broken, "Nord\nEst\r\n\tGrand", "N1");
+    AddComboCode(straight, "Nord Est   Grand", "N1");
+    const std::vector<toolkit::ListColumn> columns = {{"Niveau", 150, Qt::AlignLeft}};
+    QTreeWidget* brokenList = toolkit::CreateListView(&window, columns);
+    QTreeWidget* straightList = toolkit::CreateListView(&window, columns);
+    toolkit::SetListRows(brokenList, {{"Nord\nEst\r\n\tGrand"}, {"Sud"}});
+    toolkit::SetListRows(straightList, {{"Nord Est   Grand"}, {"Sud"}});
+    int top = 20; // away from the mouse pointer
+    for (QWidget* widget : {static_cast<QWidget*>(broken), static_cast<QWidget*>(straight)}) {
+        widget->setGeometry(20, top, 200, 24);
+        widget->setFocusPolicy(Qt::NoFocus); // neither one drawn as focused
+        top += 30;
+    }
+    for (QTreeWidget* list : {brokenList, straightList}) {
+        list->setGeometry(20, top, 200, 60);
+        top += 65;
+    }
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(broken->grab().toImage(), straight->grab().toImage());
+    QCOMPARE(brokenList->viewport()->grab().toImage(), straightList->viewport()->grab().toImage());
+    QCOMPARE(GetComboCode(broken, 0), std::string("N1"));
 }
 
 QTEST_MAIN(TestApp)
