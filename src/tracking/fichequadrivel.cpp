@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 namespace {
 
@@ -385,21 +386,27 @@ int TFicheQuadrivel::GetDisplayMode() const {
 
 void TFicheQuadrivel::LoadData() {
     BusyCursor busy(this);
-    Report.clear();
     const TReportSelection selection = Selection();
 
+    std::vector<TReportRow> rows;
+    TReportTotals totals;
     try {
-        // A failure part-way still shows the rows computed before it.
-        Report = ComputeReport(
-            Database, selection, [this](const TReportRow& row) { Report.push_back(row); }, &Totals);
-    } catch (...) {
-        Totals = TReportTotals{};
-        Totals.total = ReportTotals(Report);
-        SortInFrenchOrder(Report,
-                          [](const TReportRow& row) -> const std::string& { return row.label; });
-        ShowRows();
-        throw;
+        rows = ComputeReport(Database, selection, {}, &totals);
+    } catch (const std::exception& error) {
+        // A refresh that fails changes nothing shown: the previous rows,
+        // their totals and the chosen rows stay, and the context line, still
+        // theirs, says the refresh failed. Rows of half a report would pass
+        // for the figures of the new selection.
+        static const QString failed = QStringLiteral("Actualisation échouée — ");
+        if (!lblContexte->text().startsWith(failed))
+            lblContexte->setText(failed + lblContexte->text());
+        throw std::runtime_error(
+            std::string("L'actualisation du tableau a échoué ; il montre encore les chiffres "
+                        "précédents.\n") +
+            error.what());
     }
+    Report = std::move(rows);
+    Totals = std::move(totals);
     ShowRows();
     if (Evolution)
         Evolution->ShowSelection(selection, Context());

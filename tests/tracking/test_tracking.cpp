@@ -535,8 +535,8 @@ void TestTracking::failurePartWayKeepsRowsAndRestoresCursor() {
     Session s(true);
     TFicheQuadrivel& w = s.window;
     s.open();
-    // From now on every figure of Lyon fails in the engine: Lille's row is
-    // made, then the run stops.
+    // From now on every figure of Lyon fails in the engine: the refresh of
+    // Nord's agencies stops part-way.
     // PostgreSQL folds constants when planning: its overflow must depend on
     // the row.
     const std::string overflow = FixtureFile::OnServer()
@@ -548,13 +548,24 @@ void TestTracking::failurePartWayKeepsRowsAndRestoresCursor() {
                 " CASE WHEN dim_agence = 'A2' THEN " +
                 overflow + " ELSE valeur END AS valeur FROM data_rows");
     MessageRecorder messages;
+    w.lvData->topLevelItem(2)->setSelected(true);
+    const QString before = w.lblContexte->text();
     Pick(w.cblNiveau, 1);
+    // The window says so, and keeps what it showed: the levels, the chosen
+    // row; its context line still tells what the figures are for.
     const Texts errors = messages.Texts(toolkit::MessageKind::Error);
     QCOMPARE(errors.size(), std::size_t(1));
+    QVERIFY2(errors[0].rfind("L'actualisation du tableau a échoué", 0) == 0, errors[0].c_str());
     QVERIFY2(errors[0].find(FixtureFile::OnServer() ? "bigint out of range" : "integer overflow") !=
                  std::string::npos,
              errors[0].c_str());
-    QCOMPARE(rowsOf(w.lvData), Rows{kNordAgencies[0]});
+    QCOMPARE(rowsOf(w.lvData), kAdminLevels);
+    QCOMPARE(w.lvData->selectedItems(), QList<QTreeWidgetItem*>{w.lvData->topLevelItem(2)});
+    QVERIFY(w.lblAucuneDonnee->isHidden());
+    QVERIFY2(w.lblContexte->text().startsWith("Actualisation échouée"),
+             qPrintable(w.lblContexte->text()));
+    QVERIFY(w.lblContexte->text().endsWith(before));
+    QCOMPARE(toolkit::ListRowTexts(w.lvTotal, 0)[1], std::string("2744.50"));
     QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
     QVERIFY(w.isVisible());
     QCOMPARE(s.db.findChildren<TABSQuery*>().size(), 0);
