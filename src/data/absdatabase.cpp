@@ -124,6 +124,20 @@ std::string EngineErrorMessage(const QSqlError& error, bool standby) {
     return ToAnsi(words + QStringLiteral("\nMessage du moteur : ") + text);
 }
 
+std::string FileErrorMessage(sqlite3* handle, int code) {
+    return EngineErrorMessage(QSqlError(QStringLiteral("Unable to execute statement"),
+                                        QString::fromUtf8(sqlite3_errmsg(handle)),
+                                        QSqlError::StatementError, QString::number(code)));
+}
+
+std::string ServerErrorMessage(PGconn* connection, const PGresult* result) {
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const char* text = result ? PQresultErrorMessage(result) : PQerrorMessage(connection);
+    return EngineErrorMessage(QSqlError(QStringLiteral("Unable to execute statement"),
+                                        QString::fromUtf8(text), QSqlError::StatementError,
+                                        QString::fromLatin1(state ? state : "")));
+}
+
 // --- TABSDatabase -----------------------------------------------------------
 
 TABSDatabase::TABSDatabase(QObject* owner)
@@ -174,6 +188,15 @@ QSqlDatabase TABSDatabase::Connection() {
         openFile(path, alias);
     connection = QSqlDatabase::database(connectionName, false);
     return connection;
+}
+
+sqlite3* TABSDatabase::FileHandle() {
+    Connection();
+    return fileHandle;
+}
+
+PGconn* TABSDatabase::ServerHandle() {
+    return serverHandle(Connection());
 }
 
 void TABSDatabase::openFile(const QString& path, const QString& alias) {
@@ -339,12 +362,7 @@ void TABSDatabase::Select(const std::string& statement, QStringList& columns,
 // column (measured: 14 % of the time of a refresh's statements).
 void TABSDatabase::selectFromFile(const std::string& statement, QStringList& columns,
                                   std::vector<std::vector<QVariant>>& rows) {
-    const auto fail = [&](int code) {
-        throw EDatabaseError(
-            EngineErrorMessage(QSqlError(QStringLiteral("Unable to execute statement"),
-                                         QString::fromUtf8(sqlite3_errmsg(fileHandle)),
-                                         QSqlError::StatementError, QString::number(code))));
-    };
+    const auto fail = [&](int code) { throw EDatabaseError(FileErrorMessage(fileHandle, code)); };
     sqlite3_stmt* raw = nullptr;
     const int prepared = sqlite3_prepare_v2(fileHandle, statement.c_str(),
                                             static_cast<int>(statement.size()), &raw, nullptr);

@@ -11,6 +11,8 @@
 
 class QSqlError;
 struct sqlite3;
+struct pg_conn;
+struct pg_result;
 
 #include <functional>
 #include <memory>
@@ -36,6 +38,11 @@ bool IsServerUri(const std::string& name);
 // server that only reads (a standby, when standby is true or the server says
 // so). Any other error reads as the engine's message alone.
 std::string EngineErrorMessage(const QSqlError& error, bool standby = false);
+// The same for a statement run straight through the engine's C API: SQLite's
+// result code on a file's handle, or libpq's failed result (or the
+// connection's own error when result is null).
+std::string FileErrorMessage(sqlite3* handle, int code);
+std::string ServerErrorMessage(pg_conn* connection, const pg_result* result);
 
 // The database component. DatabaseFileName names an SQLite file or, as a
 // postgresql:// URI, a database on a PostgreSQL server; it opens on the first
@@ -68,6 +75,11 @@ public:
     std::string DisplayName() const;
     // The open connection; opens the file first when needed.
     QSqlDatabase Connection();
+    // The engine's own handle of the open connection, for work the engine
+    // layer does not do (bulk loads): SQLite's on a file, libpq's on a
+    // server, null on the other engine. Opens the connection first.
+    sqlite3* FileHandle();
+    pg_conn* ServerHandle();
     void Close();
 
     // What a transaction is for. A write transaction takes the engine's write
