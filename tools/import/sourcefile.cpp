@@ -134,7 +134,8 @@ bool ReadSourceText(const std::string& path, TextEncoding encoding, SourceText& 
     } else {
         source.text = windows1252ToUtf8(bytes);
     }
-    source.lines = 1 + std::count(source.text.begin(), source.text.end(), '\n');
+    source.lines = std::count(source.text.begin(), source.text.end(), '\n') +
+                   (source.text.empty() || source.text.back() == '\n' ? 0 : 1);
     return true;
 }
 
