@@ -12,6 +12,9 @@
 // at every refresh and must be painted again: its bare side also draws the
 // changed texts with QPainter::drawText into an image, and a second line,
 // "CASE-statements-only", gives the ratio against its statements alone.
+// The cases import-sqlite-1m and import-postgresql-1m load a million figure
+// lines with quadrivel-import against the sqlite3 shell's .import and psql's
+// \copy of the same rows (--benchmark_filter=Import).
 //
 //   build/bench/bench_tracking [--benchmark_filter=Larger ...]
 //
@@ -32,6 +35,8 @@
 #include "app/ficheprincipale.h"
 #include "app/startup.h"
 #include "data/absdatabase.h"
+#include "data/schema.h"
+#include "schema_sql.h"
 #include "tracking/ficheevolution.h"
 #include "tracking/fichequadrivel.h"
 
@@ -59,6 +64,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -97,14 +103,20 @@ std::string serverUri() {
     return {};
 }
 
-// The URI of the million-row database on the server, made when missing.
-std::string sampleDatabase(const std::string& name, const QStringList& options) {
+// The URI of another database on the same server.
+std::string databaseUri(const std::string& name) {
     const std::string base = serverUri();
     const auto authority = base.find("://") + 3;
     const auto path = base.find('/', authority);
     const auto query = base.find('?', authority);
-    const std::string uri = base.substr(0, path == std::string::npos ? query : path) + "/" + name +
-                            (query == std::string::npos ? "" : base.substr(query));
+    return base.substr(0, path == std::string::npos ? query : path) + "/" + name +
+           (query == std::string::npos ? "" : base.substr(query));
+}
+
+// The URI of the million-row database on the server, made when missing.
+std::string sampleDatabase(const std::string& name, const QStringList& options) {
+    const std::string base = serverUri();
+    const std::string uri = databaseUri(name);
     PGconn* conn = PQconnectdb(base.c_str());
     if (PQstatus(conn) != CONNECTION_OK)
         throw std::runtime_error(std::string("cannot reach the server: ") + PQerrorMessage(conn));
@@ -535,6 +547,185 @@ void BM_ServerLarger5M(benchmark::State& state) {
     programAgainstBare<BareServer>(state, serverLargerFiveMillion(), "postgresql-5m");
 }
 
+// A million figure lines loaded into a database made from db/schema.sql (its
+// indexes included) whose labels are there: quadrivel-import, checking every
+// line, against the sqlite3 shell's .import and psql's \copy of the same rows
+// (decimal points, commas) into the same schema. Each load is a whole process,
+// timed from its start to its end; each iteration starts both from the same
+// database made anew, one after the other, and the ratio is taken between
+// the two medians.
+struct ImportSource {
+    std::string csv;
+    std::string labels; // the label and link rows, as INSERT statements
+};
+
+const ImportSource& importSource() {
+    static const ImportSource source = [] {
+        ImportSource made;
+        const std::string sample = largerMillion();
+        made.csv = (benchFolder() + "/figures-1m.csv").toStdString();
+        sqlite3* db = nullptr;
+        if (sqlite3_open_v2(sample.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+            throw std::runtime_error("cannot open " + sample);
+        const auto rows = [&](const std::string& sql, const std::function<void(sqlite3_stmt*)>& f) {
+            sqlite3_stmt* stmt = nullptr;
+            sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr);
+            while (sqlite3_step(stmt) == SQLITE_ROW)
+                f(stmt);
+            sqlite3_finalize(stmt);
+        };
+        const auto text = [](sqlite3_stmt* stmt, int i) {
+            return std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, i)));
+        };
+        for (const char* table :
+             {"dim_utilisateur", "dim_agence", "dim_fournisseur", "dim_niveau", "niveau_agence"})
+            rows(std::string("SELECT * FROM ") + table, [&](sqlite3_stmt* stmt) {
+                made.labels += std::string("INSERT INTO ") + table + " VALUES (" +
+                               QuotedStr(text(stmt, 0)) + ", " + QuotedStr(text(stmt, 1)) + ");\n";
+            });
+        if (!QFile::exists(QString::fromStdString(made.csv))) {
+            std::FILE* out = std::fopen(made.csv.c_str(), "w");
+            if (!out)
+                throw std::runtime_error("cannot write " + made.csv);
+            std::fputs("code_account,period_year,period_month,dim_agence,dim_utilisateur,"
+                       "dim_fournisseur,dim_dossier,valeur\n",
+                       out);
+            rows("SELECT * FROM data", [&](sqlite3_stmt* stmt) {
+                for (int i = 0; i < 8; ++i)
+                    std::fprintf(out, i < 7 ? "%s," : "%s\n", sqlite3_column_text(stmt, i));
+            });
+            std::fclose(out);
+        }
+        sqlite3_close(db);
+        return made;
+    }();
+    return source;
+}
+
+double timedRun(const QString& program, const QStringList& arguments) {
+    QElapsedTimer timer;
+    timer.start();
+    if (QProcess::execute(program, arguments) != 0)
+        throw std::runtime_error(program.toStdString() + " failed");
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+void BM_ImportFile(benchmark::State& state) {
+    const ImportSource& source = importSource();
+    const QString empty = benchFolder() + "/import-empty.db";
+    const QString target = benchFolder() + "/import-target.db";
+    if (!QFile::exists(empty)) {
+        sqlite3* db = nullptr;
+        sqlite3_open(empty.toStdString().c_str(), &db);
+        const std::string sql = std::string(quadrivel::kSchemaSql) + source.labels;
+        if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw std::runtime_error(sqlite3_errmsg(db));
+        sqlite3_close(db);
+    }
+    const auto fresh = [&] {
+        QFile::remove(target);
+        QFile::remove(target + "-journal");
+        if (!QFile::copy(empty, target))
+            throw std::runtime_error("cannot copy the empty database");
+    };
+    const auto loaded = [&] {
+        sqlite3* db = nullptr;
+        sqlite3_open(target.toStdString().c_str(), &db);
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM data", -1, &stmt, nullptr);
+        sqlite3_step(stmt);
+        const long long count = sqlite3_column_int64(stmt, 0);
+        sqlite3_finalize(stmt);
+        sqlite3_close(db);
+        if (count != 1000000)
+            throw std::runtime_error("the load left " + std::to_string(count) + " rows");
+    };
+    std::vector<double> program;
+    std::vector<double> shell;
+    for (auto _ : state) {
+        fresh();
+        shell.push_back(
+            timedRun("sqlite3", {target, QStringLiteral(".import --csv --skip 1 \"%1\" data")
+                                             .arg(QString::fromStdString(source.csv))}));
+        loaded();
+        fresh();
+        program.push_back(
+            timedRun(QStringLiteral(QUADRIVEL_IMPORT_TOOL),
+                     {target, "--figures", QString::fromStdString(source.csv), "--quiet"}));
+        loaded();
+    }
+    Timing& timing = timings()["import-sqlite-1m"];
+    timing.program = median(program);
+    timing.bare = median(shell);
+    state.counters["program_ms"] = timing.program;
+    state.counters["shell_ms"] = timing.bare;
+    state.counters["ratio"] = timing.program / timing.bare;
+}
+
+void BM_ImportServer(benchmark::State& state) {
+    const ImportSource& source = importSource();
+    const std::string name = "quadrivel_bench_import";
+    const std::string uri = databaseUri(name);
+    const auto exec = [](PGconn* conn, const std::string& sql) {
+        PGresult* result = PQexec(conn, sql.c_str());
+        const auto status = PQresultStatus(result);
+        const std::string message = PQresultErrorMessage(result);
+        const std::string value =
+            status == PGRES_TUPLES_OK && PQntuples(result) > 0 ? PQgetvalue(result, 0, 0) : "";
+        PQclear(result);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            throw std::runtime_error(message);
+        return value;
+    };
+    const auto connect = [](const std::string& to) {
+        PGconn* conn = PQconnectdb(to.c_str());
+        if (PQstatus(conn) != CONNECTION_OK)
+            throw std::runtime_error(std::string("cannot reach the server: ") +
+                                     PQerrorMessage(conn));
+        PQsetNoticeProcessor(
+            conn, [](void*, const char*) {}, nullptr);
+        return conn;
+    };
+    PGconn* maintenance = connect(serverUri());
+    const auto fresh = [&] {
+        exec(maintenance, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+        exec(maintenance, "CREATE DATABASE " + name);
+        PGconn* conn = connect(uri);
+        exec(conn, std::string(quadrivel::kSchemaSql) + source.labels);
+        PQfinish(conn);
+    };
+    const auto loaded = [&] {
+        PGconn* conn = connect(uri);
+        const std::string count = exec(conn, "SELECT COUNT(*) FROM data");
+        PQfinish(conn);
+        if (count != "1000000")
+            throw std::runtime_error("the load left " + count + " rows");
+    };
+    std::vector<double> program;
+    std::vector<double> psql;
+    for (auto _ : state) {
+        fresh();
+        psql.push_back(
+            timedRun("psql", {QString::fromStdString(uri), "-q", "-c",
+                              QStringLiteral("\\copy data FROM '%1' WITH (FORMAT csv, HEADER)")
+                                  .arg(QString::fromStdString(source.csv))}));
+        loaded();
+        fresh();
+        program.push_back(timedRun(QStringLiteral(QUADRIVEL_IMPORT_TOOL),
+                                   {QString::fromStdString(uri), "--figures",
+                                    QString::fromStdString(source.csv), "--quiet"}));
+        loaded();
+    }
+    exec(maintenance, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+    PQfinish(maintenance);
+    Timing& timing = timings()["import-postgresql-1m"];
+    timing.program = median(program);
+    timing.bare = median(psql);
+    state.counters["program_ms"] = timing.program;
+    state.counters["psql_ms"] = timing.bare;
+    state.counters["ratio"] = timing.program / timing.bare;
+}
+
 // A warm start: the program started again on the sample file, its files
 // already in the system's cache, up to its main window shown and painted.
 // Each start is a new process (this program, in the part of main() that does
@@ -604,6 +795,7 @@ BENCHMARK(BM_ProgramRefreshWithoutIndexes)->Arg(0)->Unit(benchmark::kMillisecond
 BENCHMARK(BM_Larger1M)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Larger5M)->ArgsProduct({{0, 1, 2, 3}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WarmStart)->Iterations(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ImportFile)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -641,6 +833,9 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("BM_ServerLarger5M", BM_ServerLarger5M)
             ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("BM_ImportServer", BM_ImportServer)
+            ->Iterations(3)
             ->Unit(benchmark::kMillisecond);
     }
     if (std::getenv("QUADRIVEL_BENCH_20M")) {
