@@ -254,6 +254,7 @@ void TABSDatabase::openServer(const QString& alias) {
         PGconn* conn = serverHandle(db);
         const char* conforming =
             conn ? PQparameterStatus(conn, "standard_conforming_strings") : nullptr;
+        login = conn && PQuser(conn) ? PQuser(conn) : "";
         if (!conforming || qstrcmp(conforming, "on") != 0)
             refusal = QStringLiteral("Le serveur a le réglage standard_conforming_strings à "
                                      "« off » : Quadrivel refuse de s'en servir, car les "
@@ -269,6 +270,7 @@ void TABSDatabase::openServer(const QString& alias) {
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase(connectionName);
     connectionName.clear();
+    login.clear();
     throw EDatabaseError(ToAnsi(
         QStringLiteral("Impossible d'ouvrir la base de données « %1 » : %2").arg(shown, refusal)));
 }
@@ -279,6 +281,7 @@ void TABSDatabase::Close() {
     connection.close();
     connection = QSqlDatabase();
     fileHandle = nullptr;
+    login.clear();
     QSqlDatabase::removeDatabase(connectionName);
     connectionName.clear();
     inTransaction = false;

@@ -73,6 +73,9 @@ public:
     bool OnServer() const { return IsServerUri(DatabaseFileName); }
     // DatabaseFileName without any password, for messages.
     std::string DisplayName() const;
+    // On a server, the login role of the open connection, whose rights decide
+    // what the statements read; empty for a file or before the connection.
+    const std::string& Login() const { return login; }
     // The open connection; opens the file first when needed.
     QSqlDatabase Connection();
     // The engine's own handle of the open connection, for work the engine
@@ -122,6 +125,7 @@ private:
     // name (a lock and a search each time); SQLite's own handle for reads.
     QSqlDatabase connection;
     sqlite3* fileHandle = nullptr;
+    std::string login;
     bool inTransaction = false;
     bool tracedTransaction = true;
 };

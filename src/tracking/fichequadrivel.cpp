@@ -506,6 +506,7 @@ TReportContext TFicheQuadrivel::Context() const {
     context.database = Database ? Database->DatabaseFileName : std::string();
     context.userCode = UserCode;
     context.admin = Admin;
+    context.login = Database ? Database->Login() : std::string();
     return context;
 }
 

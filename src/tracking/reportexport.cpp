@@ -70,6 +70,16 @@ QString allOr(const std::string& label, const char* all) {
     return label.empty() ? QString::fromUtf8(all) : QString::fromStdString(label);
 }
 
+// The user code as typed, and on a server the login beside it, after sep.
+QString userAndLogin(const TReportContext& context, const QString& sep) {
+    QString user = context.admin
+                       ? QString::fromUtf8(kAdminCode) + QStringLiteral(" (administrateur)")
+                       : QString::fromStdString(context.userCode);
+    if (!context.login.empty())
+        user += sep + QStringLiteral("Connexion : ") + QString::fromStdString(context.login);
+    return user;
+}
+
 } // namespace
 
 std::vector<std::string> ReportRowTexts(const TReportRow& row) {
@@ -151,9 +161,7 @@ QString DatabaseForDisplay(const std::string& database) {
 }
 
 QString ReportContextLine(const TReportContext& context) {
-    QString user = QString::fromStdString(context.userCode);
-    if (context.admin)
-        user = QString::fromUtf8(kAdminCode) + QStringLiteral(" (administrateur)");
+    const QString user = userAndLogin(context, QStringLiteral(" — "));
     return QStringLiteral("%1 — %2 : %3 — Agence : %4 — Utilisateur : %5 — Fournisseur : %6 — "
                           "Base : %7 — Code utilisateur : %8")
         .arg(FrenchMonth(context.year, context.month), QString::fromStdString(context.levelCaption),
@@ -326,9 +334,7 @@ bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
     painter.drawText(QRect(area.left(), y, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
                      filters);
     y += line;
-    const QString user = context.admin
-                             ? QString::fromUtf8(kAdminCode) + QStringLiteral(" (administrateur)")
-                             : QString::fromStdString(context.userCode);
+    const QString user = userAndLogin(context, QStringLiteral("    "));
     painter.drawText(QRect(area.left(), y, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
                      QStringLiteral("Base : %1    Code utilisateur : %2")
                          .arg(DatabaseForDisplay(context.database), user));

@@ -54,13 +54,17 @@ struct TReportContext {
     std::string database; // file path or server address
     std::string userCode;
     bool admin = false;
+    // On a server, the login whose rights the figures follow; empty for a
+    // file.
+    std::string login;
 };
 
 // "novembre 2026".
 QString FrenchMonth(int year, int month);
 // A server address without its password; a file path as it is.
 QString DatabaseForDisplay(const std::string& database);
-// One line in French: month, filters, database and user code.
+// One line in French: month, filters, database, user code and, on a server,
+// the login.
 QString ReportContextLine(const TReportContext& context);
 // The proposed CSV file name: "suivi-2026-11" followed by the chosen labels
 // in lower case without accents ("suivi-2026-11-secteur-nord.csv"), cut to

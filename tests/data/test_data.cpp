@@ -74,6 +74,7 @@ private slots:
     void lockedFileIsWaitedForThenReported();
     void engineErrorsInFrench();
     void serverErrorsInFrench();
+    void serverRowsFollowTheLogin();
     void lostConnectionIsOpenedAgain();
     void sumsReadTheSameOverAnyColumnType();
     void serverOrdersNamesTheFrenchWay();
@@ -451,6 +452,79 @@ void TestData::serverErrorsInFrench() {
     const QString off = failureOf(fixture.UriAs("quadrivel_echappe"), "SELECT 1");
     QVERIFY2(off.contains("standard_conforming_strings à « off » : Quadrivel refuse"),
              qPrintable(off));
+}
+
+void TestData::serverRowsFollowTheLogin() {
+    if (!FixtureFile::OnServer())
+        return; // a file has no roles: whoever reads it reads every figure
+    FixtureFile fixture(kFigures);
+    fixture.MakeRoles();
+    fixture.Exec("DROP ROLE IF EXISTS lecteur_sud_essai;"
+                 "CREATE ROLE lecteur_sud_essai LOGIN IN ROLE quadrivel_lecteur;"
+                 "GRANT lecteur_sud_essai TO lecteur_essai");
+    fixture.MapLogin("lecteur_essai", "N1");
+    fixture.MapLogin("lecteur_sud_essai", "N2");
+    fixture.MapLogin("admin_essai", "N3");
+    const std::string counts = "SELECT (SELECT count(*) FROM data) || ' ' || "
+                               "(SELECT coalesce(sum(valeur), 0) FROM data) || ' ' || "
+                               "(SELECT count(*) FROM dim_niveau) || ' ' || "
+                               "(SELECT count(*) FROM niveau_agence) || ' ' || "
+                               "(SELECT count(*) FROM acces_utilisateur) || ' ' || "
+                               "(SELECT count(*) FROM dim_agence) || ' ' || "
+                               "(SELECT count(*) FROM dim_utilisateur)";
+    using Texts = std::vector<std::string>;
+    fixture.Exec("INSERT INTO dim_agence VALUES ('A01', 'Lille'), ('A03', 'Marseille');"
+                 "INSERT INTO dim_utilisateur VALUES ('U1', 'Alice')");
+
+    // N1's head reads N1, its two links, the seven rows of A01 and A02 and
+    // its own mapping; the labels whole.
+    QCOMPARE(fixture.RowsAs("lecteur_essai", counts), Texts{"7 101250 1 2 1 2 1"});
+    QCOMPARE(fixture.RowsAs("lecteur_essai", "SELECT code FROM dim_niveau"), Texts{"N1"});
+    QCOMPARE(fixture.RowsAs("lecteur_essai", "SELECT login, code FROM acces_utilisateur"),
+             Texts{"lecteur_essai|N1"});
+    // Another level's agency: none of its figures, whatever the statement.
+    QCOMPARE(fixture.RowsAs("lecteur_essai", "SELECT count(*) FROM data WHERE dim_agence = 'A03'"
+                                             " OR dim_agence IN (SELECT agence FROM niveau_agence"
+                                             " WHERE niveau = 'N2')"),
+             Texts{"0"});
+    // SET ROLE to a role it belongs to, even one mapped elsewhere, widens
+    // nothing: the rights follow the login.
+    QCOMPARE(fixture.RowsAs("lecteur_essai", "SET ROLE lecteur_sud_essai; " + counts),
+             Texts{"7 101250 1 2 1 2 1"});
+    QCOMPARE(fixture.RowsAs("lecteur_essai", "SET ROLE quadrivel_lecteur; " + counts),
+             Texts{"7 101250 1 2 1 2 1"});
+    QCOMPARE(fixture.RowsAs("lecteur_sud_essai", counts), Texts{"1 100 1 1 1 2 1"});
+    // It cannot change its mapping, nor add one.
+    const auto refused = [&](const std::string& login, const std::string& sql) {
+        try {
+            fixture.RowsAs(login, sql);
+        } catch (const std::runtime_error& error) {
+            return std::string(error.what()).find("permission denied") != std::string::npos;
+        }
+        return false;
+    };
+    QVERIFY(refused("lecteur_essai", "UPDATE acces_utilisateur SET code = 'N2'"));
+    QVERIFY(refused("lecteur_essai", "INSERT INTO acces_utilisateur VALUES ('x', 'N2')"));
+    QVERIFY(refused("lecteur_essai", "DELETE FROM acces_utilisateur"));
+    QCOMPARE(fixture.Rows("SELECT login, code FROM acces_utilisateur ORDER BY 1"),
+             (Texts{"admin_essai|N3", "lecteur_essai|N1", "lecteur_sud_essai|N2"}));
+
+    // Without a mapping: no figure, no level, no link.
+    fixture.Exec("DELETE FROM acces_utilisateur WHERE login = 'lecteur_essai'");
+    QCOMPARE(fixture.RowsAs("lecteur_essai", counts), Texts{"0 0 0 0 0 2 1"});
+
+    // The administrator reads everything, its own mapping aside, and writes
+    // the levels and their links.
+    QCOMPARE(fixture.RowsAs("admin_essai", counts), Texts{"10 102357 4 4 2 2 1"});
+    QCOMPARE(fixture.RowsAs("admin_essai", "INSERT INTO dim_niveau VALUES ('N5', 'Est');"
+                                           "INSERT INTO niveau_agence VALUES ('N5', 'A03');"
+                                           "DELETE FROM niveau_agence WHERE niveau = 'N2';" +
+                                               counts),
+             Texts{"10 102357 5 4 2 2 1"});
+    QVERIFY(refused("admin_essai", "UPDATE acces_utilisateur SET code = 'N1'"));
+    // The links now give A03 to N5: N2's head sees no figure any more.
+    QCOMPARE(fixture.RowsAs("lecteur_sud_essai", counts), Texts{"0 0 1 0 1 2 1"});
+    fixture.Exec("DROP ROLE lecteur_sud_essai");
 }
 
 void TestData::lostConnectionIsOpenedAgain() {

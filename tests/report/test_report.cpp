@@ -124,6 +124,7 @@ private slots:
     void longTablesContinueOnFurtherPages();
     void commandLineEqualsCopyAll();
     void commandLineErrors();
+    void commandLineFollowsTheLoginsRights();
     void commandLineMonths();
 };
 
@@ -517,7 +518,8 @@ void TestReport::contextAndEmptyReport() {
                      " — Chef de secteur : Val-d'Oise — Agence : toutes — Utilisateur : tous — "
                      "Fournisseur : Bois — Base : " +
                      QString::fromStdString(s.file.Path()) +
-                     " — Code utilisateur : KOVAR (administrateur)");
+                     " — Code utilisateur : KOVAR (administrateur)" +
+                     (FixtureFile::OnServer() ? " — Connexion : postgres" : ""));
         QVERIFY(w.lblAucuneDonnee->isHidden());
         // The smallest window still shows the last filter whole.
         QVERIFY(w.minimumWidth() >= w.cblPeriode->geometry().right() + 16);
@@ -531,7 +533,9 @@ void TestReport::contextAndEmptyReport() {
     QCOMPARE(other.window.lvData->topLevelItemCount(), 0);
     QVERIFY(!other.window.lblAucuneDonnee->isHidden());
     QCOMPARE(other.window.lblAucuneDonnee->text(), QString("Aucune donnée pour cette sélection"));
-    QVERIFY(other.window.lblContexte->text().endsWith("Code utilisateur : U1"));
+    QVERIFY(other.window.lblContexte->text().endsWith(
+        FixtureFile::OnServer() ? "Code utilisateur : U1 — Connexion : postgres"
+                                : "Code utilisateur : U1"));
     QCOMPARE(toolkit::ListRowTexts(other.window.lvTotal, 0),
              (std::vector<std::string>{"Total", "0.00", "0.00", "0.00", "0.00", "0.00%", "0", "0",
                                        "0", "0.00%"}));
@@ -695,6 +699,7 @@ void TestReport::commandLineErrors() {
     // A reader refused the figures is not told of a write.
     if (FixtureFile::OnServer()) {
         file.MakeRoles();
+        file.MapLogin("lecteur_essai", "N1");
         file.Exec("REVOKE SELECT ON data FROM quadrivel_lecteur");
         const Run refused = runReport({QString::fromStdString(file.UriAs("lecteur_essai")), "N1"});
         QCOMPARE(refused.status, 1);
@@ -702,6 +707,41 @@ void TestReport::commandLineErrors() {
                  qPrintable(refused.err));
         QVERIFY2(!refused.err.contains("modifié"), qPrintable(refused.err));
     }
+}
+
+void TestReport::commandLineFollowsTheLoginsRights() {
+    if (!FixtureFile::OnServer())
+        return; // a file has no roles: whoever reads the file reads every figure
+    // Île-de-France's head, with the administrator's code: the same rows from
+    // the command line as in the window, Île-de-France's alone.
+    Session s;
+    s.file.MakeRoles();
+    s.file.MapLogin("lecteur_essai", "N2");
+    const std::string reader = s.file.UriAs("lecteur_essai");
+    s.db.Close();
+    s.db.DatabaseFileName = reader;
+    s.window.FormActivate();
+    QCOMPARE(labelsOf(s.window.lvData), QStringList{"Île-de-France"});
+    const Run levels = runReport({QString::fromStdString(reader), "KOVAR"});
+    QCOMPARE(levels.status, 0);
+    QCOMPARE(levels.out, ReportCsv(s.window.ShownRows()));
+    QVERIFY(levels.out.endsWith(
+        "\r\nÎle-de-France;500,00;100,00;600,00;50,00;10,00;10;1;3;300,00\r\n"));
+
+    Pick(s.window.cblNiveau, 1);
+    const Run agencies = runReport({QString::fromStdString(reader), "KOVAR", "--level", "N2"});
+    QCOMPARE(agencies.status, 0);
+    QCOMPARE(agencies.out, ReportCsv(s.window.ShownRows()));
+    QCOMPARE(labelsOf(s.window.lvData), QStringList{"Paris"});
+
+    // Another level, or its agency, is unknown to this login.
+    const Run other = runReport({QString::fromStdString(reader), "KOVAR", "--level", "N1"});
+    QCOMPARE(other.status, 1);
+    QVERIFY2(other.err.contains("chef de secteur inconnu"), qPrintable(other.err));
+    QVERIFY(other.out.isEmpty());
+    QCOMPARE(runReport({QString::fromStdString(reader), "KOVAR", "--level", "N2", "--agency", "A1"})
+                 .status,
+             1);
 }
 
 void TestReport::commandLineMonths() {

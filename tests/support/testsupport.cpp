@@ -70,6 +70,23 @@ PGresult* execServer(PGconn* conn, const std::string& sql) {
     return result;
 }
 
+// The rows of the last of the statements, each row's columns joined by '|'.
+std::vector<std::string> serverRows(PGconn* conn, const std::string& sql) {
+    std::vector<std::string> rows;
+    PGresult* result = execServer(conn, sql);
+    for (int r = 0; r < PQntuples(result); ++r) {
+        std::string row;
+        for (int i = 0; i < PQnfields(result); ++i) {
+            if (i > 0)
+                row += '|';
+            row += PQgetisnull(result, r, i) ? "NULL" : PQgetvalue(result, r, i);
+        }
+        rows.push_back(row);
+    }
+    PQclear(result);
+    return rows;
+}
+
 // The maintenance connection that creates and drops the fixtures' databases.
 PGconn* maintenance() {
     static PGconn* conn = connectServer(serverUri());
@@ -133,20 +150,8 @@ void FixtureFile::Exec(const std::string& sql) const {
 
 std::vector<std::string> FixtureFile::Rows(const std::string& sql) const {
     std::vector<std::string> rows;
-    if (server) {
-        PGresult* result = execServer(server, sql);
-        for (int r = 0; r < PQntuples(result); ++r) {
-            std::string row;
-            for (int i = 0; i < PQnfields(result); ++i) {
-                if (i > 0)
-                    row += '|';
-                row += PQgetisnull(result, r, i) ? "NULL" : PQgetvalue(result, r, i);
-            }
-            rows.push_back(row);
-        }
-        PQclear(result);
-        return rows;
-    }
+    if (server)
+        return serverRows(server, sql);
     sqlite3* db = nullptr;
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK)
         throw std::runtime_error("cannot open fixture " + path);
@@ -180,6 +185,24 @@ void FixtureFile::MakeRoles() const {
     Exec(script.str() + ";DROP ROLE IF EXISTS lecteur_essai; DROP ROLE IF EXISTS admin_essai;"
                         "CREATE ROLE lecteur_essai LOGIN IN ROLE quadrivel_lecteur;"
                         "CREATE ROLE admin_essai LOGIN IN ROLE quadrivel_admin");
+}
+
+void FixtureFile::MapLogin(const std::string& login, const std::string& code) const {
+    Exec("INSERT INTO acces_utilisateur (login, code) VALUES ('" + login + "', '" + code +
+         "') ON CONFLICT (login) DO UPDATE SET code = EXCLUDED.code");
+}
+
+std::vector<std::string> FixtureFile::RowsAs(const std::string& login,
+                                             const std::string& sql) const {
+    PGconn* conn = connectServer(UriAs(login));
+    try {
+        auto rows = serverRows(conn, sql);
+        PQfinish(conn);
+        return rows;
+    } catch (...) {
+        PQfinish(conn);
+        throw;
+    }
 }
 
 std::vector<std::string> FixtureFile::WriteBegin(const std::vector<std::string>& tables) const {

@@ -42,8 +42,15 @@ public:
     QString Folder() const { return dir.path(); }
 
     // Runs db/roles-postgresql.sql, then makes a login role in each group:
-    // lecteur_essai (reader) and admin_essai (administrator).
+    // lecteur_essai (reader) and admin_essai (administrator), neither mapped
+    // to a user code.
     void MakeRoles() const;
+    // Maps a login to the user code it stands for, as the owner does.
+    void MapLogin(const std::string& login, const std::string& code) const;
+    // The rows of the last of the statements, run on a connection of their
+    // own as that login (server only); std::runtime_error with the server's
+    // message when one fails.
+    std::vector<std::string> RowsAs(const std::string& login, const std::string& sql) const;
 
     // The control statements that start a write transaction locking tables.
     std::vector<std::string> WriteBegin(const std::vector<std::string>& tables) const;

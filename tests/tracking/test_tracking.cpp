@@ -3,6 +3,8 @@
 
 #include "app/ficheprincipale.h"
 #include "data/absdatabase.h"
+#include "data/account.h"
+#include "data/accountsql.h"
 #include "testsupport.h"
 #include "tracking/fichequadrivel.h"
 #include "tracking/numberformat.h"
@@ -147,6 +149,7 @@ private slots:
     void ordinaryUsersSeeOnlyTheirLevel();
     void apostrophesInCodesGiveTheRightFigures();
     void emptyCodesAreNoEntry();
+    void serverShowsEachLoginItsOwnFigures();
     void monthsOfTheList();
     void numberTextsAndCounts();
     void ratesFromTruncatedCountsAndOverflow();
@@ -415,6 +418,71 @@ void TestTracking::emptyCodesAreNoEntry() {
     s.open();
     QCOMPARE(entriesOf(s.window.cblNiveau), Texts{"<Tous>"});
     QVERIFY(rowsOf(s.window.lvData).empty());
+}
+
+void TestTracking::serverShowsEachLoginItsOwnFigures() {
+    if (!FixtureFile::OnServer())
+        return; // a file has no roles: whoever reads the file reads every figure
+    // Nord's head types the administrator's code: the server shows Nord
+    // alone, and the context line names the login whose rights it follows.
+    Session s(true);
+    s.file.MakeRoles();
+    s.file.MapLogin("lecteur_essai", "U1");
+    s.db.DatabaseFileName = s.file.UriAs("lecteur_essai");
+    TFicheQuadrivel& w = s.window;
+    s.open();
+    QCOMPARE(entriesOf(w.cblNiveau), (Texts{"<Tous>", "Nord"}));
+    QCOMPARE(rowsOf(w.lvData), Rows{kAdminLevels[0]});
+    QCOMPARE(rowsOf(w.lvTotal),
+             Rows{row("Total", Texts(kAdminLevels[0].begin() + 1, kAdminLevels[0].end()))});
+    QVERIFY2(w.lblContexte->text().endsWith(
+                 " — Code utilisateur : KOVAR (administrateur) — Connexion : lecteur_essai"),
+             qPrintable(w.lblContexte->text()));
+    Pick(w.cblNiveau, 1);
+    QCOMPARE(rowsOf(w.lvData), kNordAgencies);
+
+    // Sud's agency Marseille, asked for by its codes: none of its figures.
+    TReportSelection other;
+    other.admin = true;
+    other.level = "U2";
+    other.agency = "A3";
+    other.user = "U3";
+    other.year = 2027;
+    other.month = 1;
+    for (const TReportMode mode : {rmAgences, rmUtilisateurs, rmUtilisateur}) {
+        other.mode = mode;
+        QVERIFY(ComputeReport(&s.db, other).empty());
+    }
+    TAccount account;
+    account.SetPeriod(2027, 1);
+    account.SetCodeAccount("MONTANT_DEVIS_VENTE_HT");
+    account.SetAgence("A3");
+    TAccountSQL sums;
+    sums.SetDatabase(&s.db);
+    sums.SetAccount(&account);
+    QCOMPARE(sums.GetSomme(), 0.0);
+    account.ClearAgence();
+    QCOMPARE(sums.GetSomme(), 1500.0); // Lille's and Lyon's quotes, no other
+
+    // The same through a plain connection with the reader's login: the 18
+    // rows of Lille and Lyon, one level.
+    const std::string counts =
+        "SELECT (SELECT count(*) FROM data) || ' ' || (SELECT count(*) FROM dim_niveau)";
+    QCOMPARE(s.file.RowsAs("lecteur_essai", counts), Texts{"18 1"});
+    QCOMPARE(s.file.RowsAs("admin_essai", counts), Texts{"28 4"});
+
+    // Without its mapping, the same login reads nothing; an administrator's
+    // login reads every level.
+    s.file.Exec("DELETE FROM acces_utilisateur");
+    Pick(w.cblNiveau, 0);
+    QVERIFY(rowsOf(w.lvData).empty());
+    s.db.Close();
+    Session admin(true);
+    admin.file.MakeRoles();
+    admin.db.DatabaseFileName = admin.file.UriAs("admin_essai");
+    admin.open();
+    QCOMPARE(rowsOf(admin.window.lvData), kAdminLevels);
+    QVERIFY(admin.window.lblContexte->text().endsWith(" — Connexion : admin_essai"));
 }
 
 void TestTracking::monthsOfTheList() {
