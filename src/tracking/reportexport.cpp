@@ -1,5 +1,6 @@
 #include "tracking/reportexport.h"
 
+#include "data/absdatabase.h"
 #include "data/ansistring.h"
 #include "tracking/numberformat.h"
 
@@ -12,7 +13,6 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QStorageInfo>
-#include <QUrl>
 
 #include <algorithm>
 #include <cerrno>
@@ -152,14 +152,6 @@ QString FrenchMonth(int year, int month) {
            QString::number(year);
 }
 
-QString DatabaseForDisplay(const std::string& database) {
-    const QString text = QString::fromStdString(database);
-    if (text.startsWith(QLatin1String("postgresql://")) ||
-        text.startsWith(QLatin1String("postgres://")))
-        return QUrl(text).toDisplayString(QUrl::RemovePassword);
-    return text;
-}
-
 QString ReportContextLine(const TReportContext& context) {
     const QString user = userAndLogin(context, QStringLiteral(" — "));
     return QStringLiteral("%1 — %2 : %3 — Agence : %4 — Utilisateur : %5 — Fournisseur : %6 — "
@@ -167,7 +159,7 @@ QString ReportContextLine(const TReportContext& context) {
         .arg(FrenchMonth(context.year, context.month), QString::fromStdString(context.levelCaption),
              allOr(context.level, "tous"), allOr(context.agency, "toutes"),
              allOr(context.user, "tous"), allOr(context.supplier, "tous"),
-             DatabaseForDisplay(context.database), user);
+             QString::fromStdString(DisplayDatabaseName(context.database)), user);
 }
 
 QString ReportFileName(const TReportContext& context) {
@@ -245,7 +237,17 @@ QString frenchWriteError(const QString& path, qint64 size, const QString& system
 
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error) {
     QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+    bool written = file.open(QIODevice::WriteOnly);
+    // A short write gives no reason ("Unknown error"): writing the rest
+    // gives the system's.
+    for (qint64 done = 0; written && done < bytes.size();) {
+        const qint64 step = file.write(bytes.constData() + done, bytes.size() - done);
+        written = step > 0;
+        done += std::max<qint64>(step, 0);
+    }
+    // Flushed first: measured with Qt 6.4, commit() reports success after
+    // its own flush failed on a full disk, leaving an empty file.
+    if (written && file.flush() && file.commit())
         return true;
     if (error)
         *error = frenchWriteError(path, bytes.size(), file.errorString());
@@ -337,7 +339,7 @@ bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
     const QString user = userAndLogin(context, QStringLiteral("    "));
     painter.drawText(QRect(area.left(), y, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
                      QStringLiteral("Base : %1    Code utilisateur : %2")
-                         .arg(DatabaseForDisplay(context.database), user));
+                         .arg(QString::fromStdString(DisplayDatabaseName(context.database)), user));
     y += line + pad;
     y = drawTitles(y);
 

@@ -61,8 +61,6 @@ struct TReportContext {
 
 // "novembre 2026".
 QString FrenchMonth(int year, int month);
-// A server address without its password; a file path as it is.
-QString DatabaseForDisplay(const std::string& database);
 // One line in French: month, filters, database, user code and, on a server,
 // the login.
 QString ReportContextLine(const TReportContext& context);
