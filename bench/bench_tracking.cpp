@@ -807,14 +807,13 @@ int startMainWindow(char* program, const char* database) {
     QApplication app(qtArgc, qtArgv);
     PrepareApplication(app);
     bool shown = false;
-    RunQuadrivel({QString::fromLocal8Bit(database), QStringLiteral("KOVAR")},
-                 [&](TFichePrincipale& mainWindow) {
-                     mainWindow.show();
-                     do
-                         QCoreApplication::processEvents();
-                     while (mainWindow.Activating());
-                     shown = mainWindow.isVisible();
-                 });
+    RunQuadrivel({database, "KOVAR"}, [&](TFichePrincipale& mainWindow) {
+        mainWindow.show();
+        do
+            QCoreApplication::processEvents();
+        while (mainWindow.Activating());
+        shown = mainWindow.isVisible();
+    });
     return shown ? 0 : 1;
 }
 

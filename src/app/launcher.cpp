@@ -58,7 +58,7 @@ std::string OpenChoice(TABSDatabase* database, const StartChoice& choice) {
         query->Open();
         const bool known = !query->Eof();
         query->Close();
-        if (known || ParseArguments({FromAnsi(choice.database), FromAnsi(choice.userCode)}).admin)
+        if (known || ParseArguments({choice.database, choice.userCode}).admin)
             return std::string();
         database->Close();
         return "Le code utilisateur « " + choice.userCode +
@@ -93,7 +93,7 @@ int RunStart(const std::function<void(TFichePrincipale&)>& runLoop) {
         }
         // The main window receives what the command line would give it.
         const StartupArguments arguments =
-            ParseArguments({FromAnsi(choice.database), FromAnsi(choice.userCode)});
+            ParseArguments({choice.database, choice.userCode});
         if (arguments.admin)
             mainWindow->SetAdmin(true);
         else

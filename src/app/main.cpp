@@ -6,12 +6,13 @@
 #include <QApplication>
 #include <QGuiApplication>
 
+#include <string>
+#include <vector>
+
 int main(int argc, char* argv[]) {
     // The arguments are the program's own: Qt is handed only the program's
     // name, so that no user argument is ever taken as a Qt option.
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    const std::vector<std::string> args(argv + 1, argv + argc);
 
     if (!DisplayAvailable("quadrivel", "quadrivel FICHIER UTILISATEUR"))
         return 1;

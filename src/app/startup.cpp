@@ -19,17 +19,18 @@
 #include <iostream>
 #include <memory>
 
-StartupArguments ParseArguments(const QStringList& args) {
+StartupArguments ParseArguments(const std::vector<std::string>& args) {
     StartupArguments result;
     if (args.size() != 2)
         return result;
     result.valid = true;
-    result.databasePath = ToAnsi(args[0]);
+    result.databasePath = args[0];
+    const QString userCode = QString::fromLocal8Bit(args[1]);
     // Exact, case-sensitive comparison of the whole text.
-    if (args[1] == QLatin1String(kAdminCode))
+    if (userCode == QLatin1String(kAdminCode))
         result.admin = true;
     else
-        result.userCode = ToAnsi(args[1]);
+        result.userCode = ToAnsi(userCode);
     return result;
 }
 
@@ -108,7 +109,8 @@ void PrepareApplication(QApplication& app) {
     ApplyVisualStyle(app);
 }
 
-int RunQuadrivel(const QStringList& args, const std::function<void(TFichePrincipale&)>& runLoop) {
+int RunQuadrivel(const std::vector<std::string>& args,
+                 const std::function<void(TFichePrincipale&)>& runLoop) {
     try {
         auto mainWindow = std::make_unique<TFichePrincipale>();
         const StartupArguments arguments = ParseArguments(args);

@@ -3,10 +3,9 @@
 
 #include "tracking/report.h"
 
-#include <QStringList>
-
 #include <functional>
 #include <string>
+#include <vector>
 
 class QApplication;
 class QIcon;
@@ -24,8 +23,10 @@ struct StartupArguments {
     std::string userCode;
 };
 
-// args: the arguments as given, without the program's name.
-StartupArguments ParseArguments(const QStringList& args);
+// args: the arguments as given, without the program's name, as the system
+// gives them. The database path keeps those bytes (a file name need not be
+// valid UTF-8); the user code is read in the system's encoding.
+StartupArguments ParseArguments(const std::vector<std::string>& args);
 
 // Applies the visual style "Smokey Quartz Kamri"; false when it could not be
 // applied (start-up goes on with the standard look).
@@ -49,4 +50,5 @@ bool DisplayAvailable(const char* program, const char* commandLine);
 // Creates the main window, hands it the arguments and runs it with runLoop
 // (show and exec in the program); with a wrong argument count shows the
 // message instead. Any exception is shown. Always returns 0.
-int RunQuadrivel(const QStringList& args, const std::function<void(TFichePrincipale&)>& runLoop);
+int RunQuadrivel(const std::vector<std::string>& args,
+                 const std::function<void(TFichePrincipale&)>& runLoop);

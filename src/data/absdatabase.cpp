@@ -3,8 +3,9 @@
 #include "data/ansistring.h"
 #include "data/serveraddress.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QLoggingCategory>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -16,6 +17,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <filesystem>
 
 Q_LOGGING_CATEGORY(lcSql, "quadrivel.sql", QtWarningMsg)
 
@@ -41,6 +43,15 @@ QString engineText(const QSqlError& error) {
     const int context = text.indexOf(QLatin1String("\nCONTEXT:"));
     if (context >= 0)
         text.truncate(context);
+    // Nor does the statement's text with a caret under the faulty spot
+    // ("LINE 1: ..." and the line of the caret).
+    QStringList lines = text.split(QLatin1Char('\n'));
+    static const QRegularExpression quoted(QStringLiteral("^LINE \\d+: "));
+    static const QRegularExpression caret(QStringLiteral("^\\s*\\^\\s*$"));
+    lines.removeIf([](const QString& line) {
+        return quoted.match(line).hasMatch() || caret.match(line).hasMatch();
+    });
+    text = lines.join(QLatin1Char('\n'));
     text = text.trimmed();
     if (text.isEmpty())
         text = QStringLiteral("erreur inconnue du moteur de base de données");
@@ -57,6 +68,13 @@ QString frenchWords(const QSqlError& error, const QString& text, bool standby) {
     // SQLite's result codes.
     if (code == QLatin1String("26") || has("file is not a database"))
         return QStringLiteral("Ce fichier n'est pas une base de données Quadrivel.");
+    if (code == QLatin1String("11") || has("database disk image is malformed"))
+        return QStringLiteral("Le fichier de base de données est endommagé : il faut le "
+                              "remplacer par une sauvegarde.");
+    if (code == QLatin1String("13") || code == QLatin1String("53100") ||
+        has("database or disk is full"))
+        return QStringLiteral("Le disque est plein : la base de données ne peut plus grandir. "
+                              "Rien n'a été modifié.");
     if (code == QLatin1String("5") || code == QLatin1String("6") || has("database is locked"))
         return QStringLiteral("La base de données est verrouillée par un autre programme : "
                               "l'attente a expiré.");
@@ -78,6 +96,8 @@ QString frenchWords(const QSqlError& error, const QString& text, bool standby) {
                                     "principal. Rien n'a été modifié.")
                    : QStringLiteral("Écriture refusée : le serveur n'accepte que des lectures. "
                                     "Rien n'a été modifié.");
+    if (code == QLatin1String("42703") || has("no such column"))
+        return QStringLiteral("Une colonne attendue est absente de la base de données.");
     if (code == QLatin1String("42501"))
         return QStringLiteral("Le serveur refuse cette opération : ce compte n'en a pas le "
                               "droit. Rien n'a été modifié.");
@@ -85,6 +105,16 @@ QString frenchWords(const QSqlError& error, const QString& text, bool standby) {
         has("server closed the connection") || has("no connection to the server") ||
         has("terminating connection"))
         return QStringLiteral("La connexion au serveur a été perdue.");
+    // libpq's refusals of the URI itself, and a server that answered but
+    // refuses the encryption asked for: neither is unreachable.
+    if (error.type() == QSqlError::ConnectionError &&
+        (has("invalid connection option") || has("invalid sslmode value") ||
+         has("for connection option") || has("invalid URI") || has("missing \"=\"")))
+        return QStringLiteral("L'adresse du serveur contient un paramètre inconnu ou une valeur "
+                              "refusée : voyez les paramètres de connexion de libpq.");
+    if (error.type() == QSqlError::ConnectionError && has("does not support SSL"))
+        return QStringLiteral("Le serveur refuse la connexion chiffrée (SSL) que l'adresse "
+                              "demande.");
     if (code == QLatin1String("28P01") || code == QLatin1String("28000") ||
         (error.type() == QSqlError::ConnectionError &&
          (has("authentication failed") || has("password") || has("authentification"))))
@@ -154,9 +184,13 @@ bool TABSDatabase::Connected() const {
 }
 
 std::string TABSDatabase::DisplayName() const {
-    if (!OnServer())
-        return DatabaseFileName;
-    return ServerDisplayName(DatabaseFileName);
+    return DisplayDatabaseName(DatabaseFileName);
+}
+
+std::string DisplayDatabaseName(const std::string& name) {
+    if (!IsServerUri(name))
+        return ToAnsi(QFile::decodeName(QByteArray::fromStdString(name)));
+    return ServerDisplayName(name);
 }
 
 QSqlDatabase TABSDatabase::Connection() {
@@ -164,19 +198,21 @@ QSqlDatabase TABSDatabase::Connection() {
         return connection;
 
     const QString alias = FromAnsi(DatabaseName);
-    const QString path = FromAnsi(DatabaseFileName);
-    if (path.isEmpty())
+    if (DatabaseFileName.empty())
         throw EDatabaseError("Aucun fichier de base de données n'est indiqué.");
     if (!OnServer()) {
-        const QFileInfo info(path);
-        if (!info.exists())
+        // The name's bytes as the system names the file, valid UTF-8 or not.
+        std::error_code error;
+        const auto status = std::filesystem::status(DatabaseFileName, error);
+        const QString shown = FromAnsi(DisplayName());
+        if (!std::filesystem::exists(status))
             throw EDatabaseError(ToAnsi(QStringLiteral("Le fichier de base de données « %1 » "
                                                        "n'existe pas.")
-                                            .arg(path)));
-        if (info.isDir())
+                                            .arg(shown)));
+        if (std::filesystem::is_directory(status))
             throw EDatabaseError(
                 ToAnsi(QStringLiteral("« %1 » est un dossier, pas un fichier de base de données.")
-                           .arg(path)));
+                           .arg(shown)));
     }
     if (QSqlDatabase::contains(alias))
         throw EDatabaseError(ToAnsi(
@@ -185,7 +221,7 @@ QSqlDatabase TABSDatabase::Connection() {
     if (OnServer())
         openServer(alias);
     else
-        openFile(path, alias);
+        openFile(alias);
     connection = QSqlDatabase::database(connectionName, false);
     return connection;
 }
@@ -199,16 +235,19 @@ PGconn* TABSDatabase::ServerHandle() {
     return serverHandle(Connection());
 }
 
-void TABSDatabase::openFile(const QString& path, const QString& alias) {
+void TABSDatabase::openFile(const QString& alias) {
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), alias);
     connectionName = alias;
-    // A URI, so that the file is opened read-write and never created; the path
-    // is percent-encoded so that '#' or '?' in a file name stay in it. An
-    // absolute path goes after an empty authority ("file:///..."), so that a
-    // path beginning with "//" is not read as a host name.
-    const QString encoded = QString::fromLatin1(QUrl::toPercentEncoding(path, "/"));
-    const QString uri = (path.startsWith(QLatin1Char('/')) ? QStringLiteral("file://%1?mode=rw")
-                                                           : QStringLiteral("file:%1?mode=rw"))
+    // A URI, so that the file is opened read-write and never created; the
+    // name's bytes are percent-encoded so that '#' or '?' in a file name stay
+    // in it, and a name that is not valid UTF-8 reaches SQLite as the system
+    // encodes it. An absolute path goes after an empty authority
+    // ("file:///..."), so that a path beginning with "//" is not read as a
+    // host name.
+    const QString encoded =
+        QString::fromLatin1(QByteArray::fromStdString(DatabaseFileName).toPercentEncoding("/"));
+    const QString uri = (DatabaseFileName.front() == '/' ? QStringLiteral("file://%1?mode=rw")
+                                                         : QStringLiteral("file:%1?mode=rw"))
                             .arg(encoded);
     db.setDatabaseName(uri);
     db.setConnectOptions(
@@ -220,7 +259,7 @@ void TABSDatabase::openFile(const QString& path, const QString& alias) {
         connectionName.clear();
         throw EDatabaseError(ToAnsi(QStringLiteral("Impossible d'ouvrir la base de données "
                                                    "« %1 » : ")
-                                        .arg(path)) +
+                                        .arg(FromAnsi(DisplayName()))) +
                              message);
     }
     // A page cache of 16 MB for this connection alone (SQLite's default is
@@ -320,6 +359,16 @@ QSqlQuery TABSDatabase::Execute(const std::string& statement, bool forwardOnly, 
         if (query.exec(FromAnsi(statement)))
             return query;
         const QSqlError error = query.lastError();
+        if (error.nativeErrorCode() == QLatin1String("22003") &&
+            engineText(error).contains(QLatin1String("value out of range: overflow"))) {
+            // The server ended the transaction with the error: a read one
+            // starts again, so that the statements after this one run.
+            if (inTransaction && !tracedTransaction) {
+                runControl("ROLLBACK", false, false);
+                runControl("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", false, false);
+            }
+            throw EDatabaseOverflow(EngineErrorMessage(error));
+        }
         if (!connectionLost(error))
             throw EDatabaseError(EngineErrorMessage(error, onStandby()));
         // The server ended the transaction in progress with the connection:

@@ -27,9 +27,23 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A number beyond the range of the engine's floating-point type, such as a
+// sum that overflows (SQLite gives infinity instead). A read transaction on a
+// server goes on after it, from a new snapshot.
+class EDatabaseOverflow : public EDatabaseError {
+public:
+    using EDatabaseError::EDatabaseError;
+};
+
 // Whether a database name is a PostgreSQL connection URI (postgresql:// or
 // postgres://) rather than the path of an SQLite file.
 bool IsServerUri(const std::string& name);
+
+// A database name as it may be shown (messages, context line, print): a
+// server URI without any part of a password (the password parameter goes, and
+// the whole user-info of a URI that does not parse); a file's path as the
+// system encodes file names, in UTF-8.
+std::string DisplayDatabaseName(const std::string& name);
 
 // The French words for an engine's error, followed by the engine's own
 // message: a missing file, a file that is no database, a lock held past the
@@ -114,7 +128,7 @@ private:
     void selectFromFile(const std::string& statement, QStringList& columns,
                         std::vector<std::vector<QVariant>>& rows);
     void trace(const std::string& statement) const;
-    void openFile(const QString& path, const QString& alias);
+    void openFile(const QString& alias);
     void openServer(const QString& alias);
     bool connectionLost(const QSqlError& error) const;
     // Whether the open server connection reaches a standby (a read replica).

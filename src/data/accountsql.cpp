@@ -5,6 +5,7 @@
 #include "data/schema.h"
 
 #include <initializer_list>
+#include <limits>
 #include <string_view>
 
 std::string TAccountSQL::BuildStatement() const {
@@ -37,7 +38,13 @@ std::string TAccountSQL::BuildStatement() const {
 double TAccountSQL::GetSomme() const {
     double result = 0.0;
     const auto query = NewQuery(database, BuildStatement());
-    query->Open();
+    try {
+        query->Open();
+    } catch (const EDatabaseOverflow&) {
+        // A sum beyond the range of a double: the server refuses it where
+        // SQLite gives infinity; either way the figure is not computable.
+        return std::numeric_limits<double>::infinity();
+    }
     if (!query->Eof())
         result = query->FieldByName("somme").AsFloat();
     query->Close();

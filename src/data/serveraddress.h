@@ -30,6 +30,8 @@ struct TServerAddress {
 TServerAddress ReadServerAddress(const std::string& uri, int connectTimeoutSeconds,
                                  int lockTimeoutMs);
 
-// The URI as written, without its password (after the user name, or a
-// password= parameter), for messages.
+// The URI as written without any part of its password, for messages: the
+// password after the user name, a password= parameter, a piece of the query
+// without '=' (the rest of a password holding '&') and what follows '#' go;
+// in a URI that does not parse, the whole user-info goes.
 std::string ServerDisplayName(const std::string& uri);

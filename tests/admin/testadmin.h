@@ -33,6 +33,7 @@ private slots:
     void agencyLockedWrite();
     void agencyAttachToLevelDeletedMeanwhile();
     void nullCodesKeepListsFull();
+    void agencyListHashedOverManyLinks();
     // Main window buttons.
     void mainWindowOpensWindows();
 };

@@ -314,3 +314,31 @@ void TestAdmin::mainWindowOpensWindows() {
 }
 
 QTEST_MAIN(TestAdmin)
+
+void TestAdmin::agencyListHashedOverManyLinks() {
+    if (!FixtureFile::OnServer())
+        return; // the server's plan
+    // A level linked to 400,000 agencies: the agencies it lacks are found
+    // through a hash of its links, not by reading them again for each agency
+    // (a plan that never ended at a million links). The session's working
+    // memory makes the difference; the statement stays as it is.
+    FixtureFile fixture(std::string(kLinks) +
+                        "INSERT INTO dim_agence SELECT 'X' || i, 'Agence ' || i FROM "
+                        "generate_series(1, 400000) i;"
+                        "INSERT INTO niveau_agence SELECT 'U4', 'X' || i FROM "
+                        "generate_series(1, 400000) i;"
+                        "ANALYZE dim_agence; ANALYZE niveau_agence");
+    {
+        TABSDatabase database;
+        database.DatabaseFileName = fixture.Path();
+        const auto plan = NewQuery(&database, "EXPLAIN " + FillAgencies("U4").toStdString());
+        plan->Open();
+        QString text;
+        for (; !plan->Eof(); plan->Next())
+            text += QString::fromStdString(plan->FieldByName("QUERY PLAN").AsAnsiString()) + "\n";
+        QVERIFY2(text.contains("hashed SubPlan"), qPrintable(text));
+    }
+    AgencyWindow aw(fixture);
+    QCOMPARE(ComboTexts(aw.window->cblAgences), QStringList({"Marseille", "Villeneuve-d'Ascq"}));
+    QCOMPARE(aw.Statements(), QStringList({kFillLevels, FillAgencies("U4"), FillLinks("U4")}));
+}

@@ -85,6 +85,7 @@ private slots:
 
     void argumentsDecideTheMode_data();
     void argumentsDecideTheMode();
+    void databasePathKeepsTheSystemsBytes();
     void wrongArgumentCountShowsMessageOnly();
     void mainWindowForAdministratorAndUser();
 
@@ -125,7 +126,10 @@ void TestApp::argumentsDecideTheMode() {
     QFETCH(bool, admin);
     QFETCH(QString, userCode);
 
-    const StartupArguments parsed = ParseArguments(args);
+    std::vector<std::string> given;
+    for (const QString& arg : args)
+        given.push_back(arg.toStdString());
+    const StartupArguments parsed = ParseArguments(given);
     QCOMPARE(parsed.valid, valid);
     QCOMPARE(parsed.admin, admin);
     QCOMPARE(QString::fromStdString(parsed.userCode), userCode);
@@ -133,8 +137,16 @@ void TestApp::argumentsDecideTheMode() {
         QCOMPARE(QString::fromStdString(parsed.databasePath), args[0]);
 }
 
+void TestApp::databasePathKeepsTheSystemsBytes() {
+    // A file name that is not valid UTF-8 names the same file.
+    const StartupArguments parsed = ParseArguments({"/srv/caf\xe9.db", "KOVAR"});
+    QCOMPARE(parsed.databasePath, std::string("/srv/caf\xe9.db"));
+    QVERIFY(parsed.admin);
+}
+
 void TestApp::wrongArgumentCountShowsMessageOnly() {
-    for (const QStringList& args : {QStringList{}, QStringList{"a"}, QStringList{"a", "b", "c"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{}, {"a"}, {"a", "b", "c"}}) {
         MessageRecorder recorder;
         bool ran = false;
         const int code = RunQuadrivel(args, [&](TFichePrincipale&) { ran = true; });
@@ -149,7 +161,7 @@ void TestApp::wrongArgumentCountShowsMessageOnly() {
 
 void TestApp::mainWindowForAdministratorAndUser() {
     struct Case {
-        QStringList args;
+        std::vector<std::string> args;
         bool adminEnabled;
         std::string userCode;
     };

@@ -5,13 +5,20 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QProcess>
 #include <QTimer>
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -61,6 +68,12 @@ PGconn* connectServer(const std::string& uri) {
 
 PGresult* execServer(PGconn* conn, const std::string& sql) {
     PGresult* result = PQexec(conn, sql.c_str());
+    // A connection the server closed (RestartTestServer) is opened again.
+    if (PQstatus(conn) == CONNECTION_BAD) {
+        PQclear(result);
+        PQreset(conn);
+        result = PQexec(conn, sql.c_str());
+    }
     const auto status = PQresultStatus(result);
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         const std::string message = PQresultErrorMessage(result);
@@ -319,4 +332,70 @@ void Pick(QComboBox* list, int index) {
 void ShowForm(QWidget& window) {
     window.show();
     QCoreApplication::processEvents();
+}
+
+void RestartTestServer() {
+    const std::string uri = serverUri();
+    const auto start = uri.find("host=") + 5;
+    const std::string folder = uri.substr(start, uri.find('&', start) - start);
+    // The newest installed server, as with-postgresql.sh chooses it.
+    QStringList installed =
+        QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    std::sort(installed.begin(), installed.end(),
+              [](const QString& a, const QString& b) { return a.toInt() < b.toInt(); });
+    if (installed.isEmpty())
+        throw std::runtime_error("no PostgreSQL server is installed");
+    QStringList command{QStringLiteral("/usr/lib/postgresql/%1/bin/pg_ctl").arg(installed.last())};
+    command << QStringLiteral("-D") << QString::fromStdString(folder + "/data")
+            << QStringLiteral("-l") << QString::fromStdString(folder + "/server.log")
+            << QStringLiteral("-m") << QStringLiteral("fast") << QStringLiteral("-w")
+            << QStringLiteral("restart");
+    if (geteuid() == 0)
+        command =
+            QStringList{QStringLiteral("-u"), QStringLiteral("postgres"), QStringLiteral("--")} +
+            command;
+    const QString program = geteuid() == 0 ? QStringLiteral("runuser") : command.takeFirst();
+    QProcess process;
+    process.start(program, command);
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        throw std::runtime_error("the test server could not be restarted: " +
+                                 process.readAllStandardError().toStdString());
+}
+
+RefusingSslServer::RefusingSslServer() {
+    listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&address), size) != 0 ||
+        ::listen(listener, 4) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+        throw std::runtime_error("no loopback socket for the refusing server");
+    port = ntohs(address.sin_port);
+    answering = std::thread([this] {
+        while (!stopping) {
+            pollfd waiting{listener, POLLIN, 0};
+            if (::poll(&waiting, 1, 50) <= 0)
+                continue;
+            const int client = ::accept(listener, nullptr, nullptr);
+            if (client < 0)
+                continue;
+            // The client's SSLRequest (length, then the code 80877103): 'N',
+            // as a server without SSL answers.
+            char request[8];
+            if (::recv(client, request, sizeof request, MSG_WAITALL) == sizeof request)
+                ::send(client, "N", 1, MSG_NOSIGNAL);
+            char rest[256];
+            while (::recv(client, rest, sizeof rest, 0) > 0) {
+            }
+            ::close(client);
+        }
+    });
+}
+
+RefusingSslServer::~RefusingSslServer() {
+    stopping = true;
+    answering.join();
+    ::close(listener);
 }

@@ -7,9 +7,11 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <deque>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 class QComboBox;
@@ -126,4 +128,24 @@ public:
 
 private:
     TABSDatabase* database;
+};
+
+// Restarts the test server of QUADRIVEL_TEST_PG_URI (fast shutdown, then a
+// start): every connection to it is closed by the server.
+void RestartTestServer();
+
+// A TCP server on the loopback interface that answers a libpq client as a
+// PostgreSQL server without SSL does, refusing its SSLRequest.
+class RefusingSslServer {
+public:
+    RefusingSslServer();
+    ~RefusingSslServer();
+    RefusingSslServer(const RefusingSslServer&) = delete;
+    RefusingSslServer& operator=(const RefusingSslServer&) = delete;
+    int port = 0;
+
+private:
+    int listener = -1;
+    std::atomic<bool> stopping = false;
+    std::thread answering;
 };
