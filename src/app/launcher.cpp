@@ -92,8 +92,7 @@ int RunStart(const std::function<void(TFichePrincipale&)>& runLoop) {
             SaveStartChoice(choice);
         }
         // The main window receives what the command line would give it.
-        const StartupArguments arguments =
-            ParseArguments({choice.database, choice.userCode});
+        const StartupArguments arguments = ParseArguments({choice.database, choice.userCode});
         if (arguments.admin)
             mainWindow->SetAdmin(true);
         else

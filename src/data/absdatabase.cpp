@@ -301,7 +301,8 @@ void TABSDatabase::openServer(const QString& alias) {
                                      "Demandez à l'administrateur du serveur de le remettre "
                                      "à « on ».");
     } else {
-        refusal = FromAnsi(EngineErrorMessage(db.lastError()));
+        refusal =
+            WithoutPasswordPieces(DatabaseFileName, FromAnsi(EngineErrorMessage(db.lastError())));
     }
     if (refusal.isEmpty())
         return;

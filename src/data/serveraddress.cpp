@@ -3,7 +3,9 @@
 #include "data/absdatabase.h"
 #include "data/ansistring.h"
 
+#include <QRegularExpression>
 #include <QStringList>
+#include <QUrl>
 
 #include <libpq-fe.h>
 
@@ -29,7 +31,8 @@ TServerAddress ReadServerAddress(const std::string& uri, int connectTimeoutSecon
     const std::unique_ptr<PQconninfoOption, void (*)(PQconninfoOption*)> parsed(
         PQconninfoParse(uri.c_str(), &error), PQconninfoFree);
     if (!parsed) {
-        const QString reason = error ? QString::fromUtf8(error).trimmed() : QString();
+        const QString reason =
+            WithoutPasswordPieces(uri, error ? QString::fromUtf8(error).trimmed() : QString());
         PQfreemem(error);
         throw EDatabaseError(
             ToAnsi(QStringLiteral("L'adresse du serveur « %1 » n'est pas valide : %2")
@@ -95,12 +98,12 @@ std::string ServerDisplayName(const std::string& uri) {
     const std::size_t schemeEnd = uri.find("://") + 3;
     std::string rest = uri.substr(schemeEnd);
     // The user-info ends at the last '@' of the authority; in a URI that
-    // libpq does not parse (a raw '@', ':', '/', '?' or '#' in a password),
-    // at the last '@' of all, so that no piece of a password is left, and the
-    // user goes with it.
+    // does not parse both as a URL and for libpq (a raw '@', ':', '/', '?' or
+    // '#' in a password, several hosts), at the last '@' of all, so that no
+    // piece of a password is left, and the user goes with it.
     char* error = nullptr;
     PQconninfoOption* parsed = PQconninfoParse(uri.c_str(), &error);
-    const bool parses = parsed != nullptr;
+    const bool parses = parsed && QUrl(FromAnsi(uri), QUrl::StrictMode).isValid();
     PQconninfoFree(parsed);
     PQfreemem(error);
     const std::string authority = rest.substr(0, rest.find_first_of("/?#"));
@@ -135,3 +138,21 @@ std::string ServerDisplayName(const std::string& uri) {
             shown += "?" + params;
     }
     return shown;
+}
+
+QString WithoutPasswordPieces(const std::string& uri, QString text) {
+    const std::size_t start = uri.find("://");
+    const std::size_t at = uri.rfind('@');
+    if (start == std::string::npos || at == std::string::npos || at < start + 3)
+        return text;
+    // Every piece of what may be the user-info, the user's name included.
+    const QString userInfo = FromAnsi(uri.substr(start + 3, at - start - 3));
+    static const QRegularExpression separators(QStringLiteral("[:@/?#&=]"));
+    for (const QString& piece : userInfo.split(separators, Qt::SkipEmptyParts)) {
+        if (piece.size() >= 2) {
+            text.replace(piece, QStringLiteral("…"));
+            text.replace(QUrl::fromPercentEncoding(piece.toUtf8()), QStringLiteral("…"));
+        }
+    }
+    return text;
+}

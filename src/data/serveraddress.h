@@ -35,3 +35,7 @@ TServerAddress ReadServerAddress(const std::string& uri, int connectTimeoutSecon
 // without '=' (the rest of a password holding '&') and what follows '#' go;
 // in a URI that does not parse, the whole user-info goes.
 std::string ServerDisplayName(const std::string& uri);
+
+// A message of libpq's about the URI without the pieces of its user-info
+// (what libpq misreads as host or port may be part of a password).
+QString WithoutPasswordPieces(const std::string& uri, QString text);

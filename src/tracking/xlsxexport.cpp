@@ -1,5 +1,6 @@
 #include "tracking/xlsxexport.h"
 
+#include "data/absdatabase.h"
 #include "tracking/numberformat.h"
 
 #include <QDateTime>
@@ -156,7 +157,7 @@ QByteArray ReportXlsx(const TXlsxReport& report, QString* error) {
     properties.author = const_cast<char*>(author.c_str());
     properties.company = const_cast<char*>("Quadrivel");
     lxw_error status = workbook_set_properties(workbook, &properties);
-    const std::string database = utf8(DatabaseForDisplay(report.context.database));
+    const std::string database = DisplayDatabaseName(report.context.database);
     if (status == LXW_NO_ERROR)
         status = workbook_set_custom_property_string(workbook, "Base", database.c_str());
     if (status == LXW_NO_ERROR)

@@ -792,8 +792,8 @@ void TestReport::overflowingSumIsNotComputable() {
     const auto levels = ComputeReport(&db, selection);
     QCOMPARE(levels.size(), std::size_t(3));
     QVERIFY(std::isinf(levels[0].figures[rfMontantHT]));
-    QCOMPARE(levels[1].figures, kVal);
-    QCOMPARE(levels[2].figures, kIle);
+    QCOMPARE(levels[1].figures, kIle);
+    QCOMPARE(levels[2].figures, kVal);
     QVERIFY(ReportCsv({levels[0]})
                 .endsWith("\r\nHauts-de-France;n.c.;0,00;n.c.;30,00;0,00;-5;0;2;0,00\r\n"));
     QVERIFY(!db.InTransaction());
@@ -852,8 +852,7 @@ void TestReport::unreadableFileAndFullDiskInFrench() {
         QSKIP("no mount namespace on this machine: the full disk cannot be made");
     const QString diskFull = QString::fromUtf8(process.readAllStandardError());
     QCOMPARE(process.exitCode(), 1);
-    QVERIFY2(diskFull.contains("n'a pas pu être écrit : le disque est plein"),
-             qPrintable(diskFull));
+    QVERIFY2(diskFull.contains("n'a pas pu être écrit : disque plein"), qPrintable(diskFull));
     QVERIFY2(!diskFull.contains("Unknown error"), qPrintable(diskFull));
 }
 
