@@ -13,7 +13,6 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QDir>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineSeries>
@@ -190,17 +189,9 @@ TFicheEvolution::TFicheEvolution(QWidget* owner)
     layout->addLayout(buttons);
 
     AskFileName = [this](const QString& proposed) {
-        const QString png = QStringLiteral("Image PNG (*.png)");
-        const QString pdf = QStringLiteral("Document PDF (*.pdf)");
-        QString chosen = png;
-        QString path =
-            QFileDialog::getSaveFileName(this, QStringLiteral("Enregistrer le graphique"), proposed,
-                                         png + QStringLiteral(";;") + pdf, &chosen);
-        const QString extension = chosen == pdf ? QStringLiteral(".pdf") : QStringLiteral(".png");
-        if (!path.isEmpty() && !path.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) &&
-            !path.endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
-            path += extension;
-        return path;
+        return toolkit::AskSaveFileName(
+            this, QStringLiteral("Enregistrer le graphique"), proposed,
+            {QStringLiteral("Image PNG (*.png)"), QStringLiteral("Document PDF (*.pdf)")});
     };
 }
 

@@ -196,20 +196,9 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     lvData->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     AskFileName = [this](const QString& proposed) {
-        const QString csv = QStringLiteral("Fichiers CSV (*.csv)");
-        const QString xlsx = QStringLiteral("Classeur Excel (*.xlsx)");
-        QString chosen = csv;
-        QString path =
-            QFileDialog::getSaveFileName(this, QStringLiteral("Exporter le tableau"), proposed,
-                                         csv + QStringLiteral(";;") + xlsx, &chosen);
-        // The chosen type gives the extension a name lacks.
-        if (chosen == xlsx && !path.isEmpty() &&
-            !path.endsWith(QLatin1String(".xlsx"), Qt::CaseInsensitive)) {
-            if (path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive))
-                path.chop(4);
-            path += QStringLiteral(".xlsx");
-        }
-        return path;
+        return toolkit::AskSaveFileName(
+            this, QStringLiteral("Exporter le tableau"), proposed,
+            {QStringLiteral("Fichiers CSV (*.csv)"), QStringLiteral("Classeur Excel (*.xlsx)")});
     };
 
     setTabOrder(cblNiveau, cblAgence);

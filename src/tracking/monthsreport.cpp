@@ -18,6 +18,21 @@ std::vector<TMonthTotals> ComputeMonthTotals(TABSDatabase* database,
     std::optional<TABSTransaction> snapshot;
     if (database && !database->InTransaction())
         snapshot.emplace(database, TABSDatabase::TransactionKind::Read);
+    // In the levels display the line Total sums the distinct agencies of the
+    // listed levels by statements of its own: the levels (the same for every
+    // month) are all it needs of the rows, not their six sums each.
+    std::vector<TReportRow> levels;
+    if (selection.mode == rmNiveaux) {
+        const auto query = NewQuery(database, LevelsStatement(selection.admin, selection.userCode));
+        query->Open();
+        while (!query->Eof()) {
+            levels.push_back({query->FieldByName("code").AsAnsiString(),
+                              query->FieldByName("libelle").AsAnsiString(),
+                              {}});
+            query->Next();
+        }
+        query->Close();
+    }
     const QDate last(selection.year, selection.month, 1);
     std::vector<TMonthTotals> months;
     for (int i = count - 1; i >= 0; --i) {
@@ -28,9 +43,15 @@ std::vector<TMonthTotals> ComputeMonthTotals(TABSDatabase* database,
         TMonthTotals figures;
         figures.year = month.year();
         figures.month = month.month();
-        TReportTotals totals;
-        ComputeReport(database, monthSelection, {}, &totals);
-        figures.totals = totals.total;
+        if (selection.mode == rmNiveaux) {
+            // The line of the agencies of no level is not part of Total.
+            monthSelection.admin = false;
+            figures.totals = ComputeTotals(database, monthSelection, levels).total;
+        } else {
+            TReportTotals totals;
+            ComputeReport(database, monthSelection, {}, &totals);
+            figures.totals = totals.total;
+        }
         figures.totals.code = MonthCode(figures.year, figures.month);
         figures.totals.label = figures.totals.code;
         months.push_back(figures);

@@ -24,11 +24,12 @@ std::string MonthCode(int year, int month);
 
 // For each of the count months ending at the selection's month, oldest first:
 // the line "Total" the tracking table shows under the selection's report for
-// that month (the same statements as the table runs, then its totals, each
-// figure counted once; the administrator's "Agences sans niveau" is not part
-// of it). Every
-// month is read in one read transaction, the caller's when one is open. A
-// month without figures has zeros.
+// that month, each figure counted once (the administrator's "Agences sans
+// niveau" is not part of it). In the levels display it comes from the
+// table's own totals statements over the levels listed once; in the other
+// displays from the table's statements for the month, rows then totals.
+// Every month is read in one read transaction, the caller's when one is
+// open. A month without figures has zeros.
 std::vector<TMonthTotals> ComputeMonthTotals(TABSDatabase* database,
                                              const TReportSelection& selection, int count);
 

@@ -3,6 +3,7 @@
 #include "data/ansistring.h"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QGlyphRun>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -437,6 +438,31 @@ std::vector<std::string> ListRowTexts(const QTreeWidget* list, int row) {
     for (int i = 0; i < list->columnCount(); ++i)
         texts.push_back(item->text(i).toStdString());
     return texts;
+}
+
+QString AskSaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
+                        const QStringList& types) {
+    QString chosen = types.value(0);
+    QString path = QFileDialog::getSaveFileName(parent, caption, proposed,
+                                                types.join(QStringLiteral(";;")), &chosen);
+    if (path.isEmpty())
+        return path;
+    // "Classeur Excel (*.xlsx)" -> ".xlsx"
+    auto extension = [](const QString& type) {
+        const qsizetype star = type.lastIndexOf(QLatin1String("(*"));
+        return star < 0 ? QString() : type.mid(star + 2).chopped(1);
+    };
+    const QString wanted = extension(chosen);
+    if (wanted.isEmpty() || path.endsWith(wanted, Qt::CaseInsensitive))
+        return path;
+    for (const QString& type : types) {
+        const QString other = extension(type);
+        if (!other.isEmpty() && path.endsWith(other, Qt::CaseInsensitive)) {
+            path.chop(other.size());
+            break;
+        }
+    }
+    return path + wanted;
 }
 
 void ProcessMessages() {

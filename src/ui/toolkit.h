@@ -127,6 +127,13 @@ std::vector<std::string> ListRowTexts(const QTreeWidget* list, int row);
 // Lets pending events through.
 void ProcessMessages();
 
+// Asks with a file dialog where to save, proposing a name and offering the
+// file types ("Classeur Excel (*.xlsx)"), the first one chosen at first. The
+// chosen type gives the name its extension when it ends with none of the
+// types' extensions or with another type's. Empty when cancelled.
+QString AskSaveFileName(QWidget* parent, const QString& caption, const QString& proposed,
+                        const QStringList& types);
+
 // The current date, or the one a test has set.
 QDate Today();
 void SetToday(const QDate& date); // an invalid date returns to the clock

@@ -15,6 +15,7 @@
 #include <QBarSet>
 #include <QChartView>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QGraphicsTextItem>
@@ -144,18 +145,8 @@ QStringList drawnTexts(QChartView* view) {
     return texts;
 }
 
-struct Run {
-    int status;
-    QByteArray out;
-    QString err;
-};
-
 Run runReport(const QStringList& args) {
-    QProcess process;
-    process.start(QStringLiteral(QUADRIVEL_REPORT_PROGRAM), args);
-    process.waitForFinished(60000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
+    return RunProgram(QStringLiteral(QUADRIVEL_REPORT_PROGRAM), args);
 }
 
 // A workbook as Debian's openpyxl reads it: every cell written (value, type,
@@ -212,6 +203,21 @@ Figures toTheCent(Figures figures) {
     return figures;
 }
 
+// The administrator's tracking window in February 2027 on the figures above.
+struct Session {
+    Session()
+        : file((toolkit::SetToday(QDate(2027, 2, 10)), figuresSql(kLast))) {
+        db.DatabaseFileName = file.Path();
+        window.SetDatabase(&db);
+        window.SetAdmin(true);
+        window.SetUserCode("KOVAR");
+        ShowForm(window);
+    }
+    FixtureFile file;
+    TABSDatabase db;
+    TFicheQuadrivel window{nullptr};
+};
+
 } // namespace
 
 class TestEvolution : public QObject {
@@ -223,6 +229,7 @@ private slots:
     void chartFollowsTheTableAndSaves();
     void commandLineMonths();
     void workbookReadBack();
+    void saveDialogGivesTheChosenExtension();
 };
 
 void TestEvolution::thirteenMonthsAcrossTheYearsTurn() {
@@ -244,24 +251,41 @@ void TestEvolution::thirteenMonthsAcrossTheYearsTurn() {
     QCOMPARE(months[10].totals.label, std::string("2026-12"));
     QCOMPARE(months[11].totals.label, std::string("2027-01"));
 
-    // Each month runs the table's own statements for that month, then its
-    // totals; all of them inside one read transaction.
-    int outside = 0;
-    std::vector<std::string> together;
-    db.OnStatement = [&](const std::string& text) {
-        together.push_back(text);
-        outside += db.InTransaction() ? 0 : 1;
+    // Every statement is one the table runs for its month, all of them inside
+    // one read transaction: in the levels display the level list once, then
+    // the totals' own sums (not the rows' sums); in the other displays the
+    // table's statements month by month, exactly.
+    auto statementsOf = [&db](const std::function<void()>& work, int* outside = nullptr) {
+        std::vector<std::string> texts;
+        db.OnStatement = [&](const std::string& text) {
+            texts.push_back(text);
+            if (outside)
+                *outside += db.InTransaction() ? 0 : 1;
+        };
+        work();
+        db.OnStatement = nullptr;
+        return texts;
     };
-    ComputeMonthTotals(&db, adminSelection(kLast), 13);
+    auto tableRuns = [&](TReportSelection selection, int count) {
+        return statementsOf([&] {
+            for (int back = count - 1; back >= 0; --back) {
+                const QDate month = kLast.addMonths(-back);
+                selection.year = month.year();
+                selection.month = month.month();
+                TReportTotals totals;
+                ComputeReport(&db, selection, {}, &totals);
+            }
+        });
+    };
+    int outside = 0;
+    const auto levelRuns =
+        statementsOf([&] { ComputeMonthTotals(&db, adminSelection(kLast), 13); }, &outside);
     QCOMPARE(outside, 0);
-    std::vector<std::string> oneByOne;
-    db.OnStatement = [&](const std::string& text) { oneByOne.push_back(text); };
-    for (int back = 12; back >= 0; --back) {
-        TReportTotals totals;
-        ComputeReport(&db, adminSelection(kLast.addMonths(-back)), {}, &totals);
-    }
-    db.OnStatement = nullptr;
-    QCOMPARE(together, oneByOne);
+    const auto table = tableRuns(adminSelection(kLast), 13);
+    QCOMPARE(std::count(levelRuns.begin(), levelRuns.end(), LevelsStatement(true, "")), 1);
+    QCOMPARE(levelRuns.size(), std::size_t(1 + 13 * 6));
+    for (const std::string& text : levelRuns)
+        QVERIFY2(std::find(table.begin(), table.end(), text) != table.end(), text.c_str());
     QCOMPARE(db.InTransaction(), false);
 
     // One supplier, one level: the months of its agencies alone.
@@ -269,7 +293,9 @@ void TestEvolution::thirteenMonthsAcrossTheYearsTurn() {
     lille.mode = rmAgences;
     lille.level = "N1";
     lille.supplier = "F1";
-    const auto lilleMonths = ComputeMonthTotals(&db, lille, 3);
+    std::vector<TMonthTotals> lilleMonths;
+    const auto agencyRuns = statementsOf([&] { lilleMonths = ComputeMonthTotals(&db, lille, 3); });
+    QCOMPARE(agencyRuns, tableRuns(lille, 3));
     QVERIFY(sameFigures(lilleMonths[0].totals.figures, expected[10]));
     QVERIFY(sameFigures(lilleMonths[1].totals.figures, {500, 0, 500, 50, 10, 0, 0, 0, 0}));
     QVERIFY(sameFigures(lilleMonths[2].totals.figures, Figures{}));
@@ -347,15 +373,9 @@ void TestEvolution::chartSeriesAxesAndYearBefore() {
 }
 
 void TestEvolution::chartFollowsTheTableAndSaves() {
-    toolkit::SetToday(QDate(2027, 2, 10));
-    FixtureFile file(figuresSql(kLast));
-    TABSDatabase db;
-    db.DatabaseFileName = file.Path();
-    TFicheQuadrivel window(nullptr);
-    window.SetDatabase(&db);
-    window.SetAdmin(true);
-    window.SetUserCode("KOVAR");
-    ShowForm(window);
+    Session session;
+    TFicheQuadrivel& window = session.window;
+    const FixtureFile& file = session.file;
 
     QCOMPARE(window.btnEvolution->text(), QString("Évolution…"));
     QTest::mouseClick(window.btnEvolution, Qt::LeftButton);
@@ -478,15 +498,9 @@ void TestEvolution::commandLineMonths() {
 }
 
 void TestEvolution::workbookReadBack() {
-    toolkit::SetToday(QDate(2027, 2, 10));
-    FixtureFile file(figuresSql(kLast));
-    TABSDatabase db;
-    db.DatabaseFileName = file.Path();
-    TFicheQuadrivel window(nullptr);
-    window.SetDatabase(&db);
-    window.SetAdmin(true);
-    window.SetUserCode("KOVAR");
-    ShowForm(window);
+    Session session;
+    TFicheQuadrivel& window = session.window;
+    const FixtureFile& file = session.file;
     Pick(window.cblPeriode, 1); // 2027-01
 
     const QString path = file.Folder() + "/suivi.xlsx";
@@ -556,6 +570,35 @@ void TestEvolution::workbookReadBack() {
     QTest::mouseClick(window.btnExporter, Qt::LeftButton);
     QCOMPARE(messages.Texts(toolkit::MessageKind::Information).size(), std::size_t(1));
     QVERIFY(!QFile::exists(refused));
+}
+
+void TestEvolution::saveDialogGivesTheChosenExtension() {
+    QTemporaryDir dir;
+    const QStringList types = {"Fichiers CSV (*.csv)", "Classeur Excel (*.xlsx)"};
+    struct Case {
+        const char* typed;
+        int type;
+        const char* saved;
+    };
+    const Case cases[] = {
+        {"suivi.csv", 1, "suivi.xlsx"}, // the proposed name, Excel chosen
+        {"suivi", 1, "suivi.xlsx"},      {"suivi", 0, "suivi.csv"},
+        {"suivi.xlsx", 1, "suivi.xlsx"}, {"suivi.2026", 0, "suivi.2026.csv"},
+    };
+    for (const Case& c : cases) {
+        CloseNextModal([&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            dialog->selectNameFilter(types[c.type]);
+            dialog->selectFile(dir.filePath(c.typed));
+            QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+        });
+        const QString path = toolkit::AskSaveFileName(nullptr, "Exporter le tableau",
+                                                      dir.filePath("suivi.csv"), types);
+        QCOMPARE(QFileInfo(path).fileName(), QString(c.saved));
+    }
+    CloseNextModal();
+    QVERIFY(toolkit::AskSaveFileName(nullptr, "Exporter", dir.filePath("x.csv"), types).isEmpty());
 }
 
 QTEST_MAIN(TestEvolution)

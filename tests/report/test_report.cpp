@@ -94,18 +94,8 @@ struct Session {
     TFicheQuadrivel window{nullptr};
 };
 
-struct Run {
-    int status;
-    QByteArray out;
-    QString err;
-};
-
 Run runReport(const QStringList& args) {
-    QProcess process;
-    process.start(QStringLiteral(QUADRIVEL_REPORT_PROGRAM), args);
-    process.waitForFinished(60000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
+    return RunProgram(QStringLiteral(QUADRIVEL_REPORT_PROGRAM), args);
 }
 
 } // namespace

@@ -324,6 +324,14 @@ void CloseNextModal(const std::function<void(QWidget*)>& check) {
     timer->start();
 }
 
+Run RunProgram(const QString& program, const QStringList& arguments) {
+    QProcess process;
+    process.start(program, arguments);
+    const bool ended = process.waitForFinished(60000);
+    return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
+}
+
 void Pick(QComboBox* list, int index) {
     list->setCurrentIndex(index);
     emit list->activated(index);

@@ -4,7 +4,9 @@
 
 #include "ui/toolkit.h"
 
+#include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -117,6 +119,15 @@ void Pick(QComboBox* list, int index);
 // up and done with its first activation (not under the busy cursor), runs
 // check on it, then closes it. Use before the click that opens it.
 void CloseNextModal(const std::function<void(QWidget*)>& check = {});
+
+// What a program run to its end left: its exit status (-1 when it crashed or
+// did not end within a minute), standard output and standard error.
+struct Run {
+    int status;
+    QByteArray out;
+    QString err;
+};
+Run RunProgram(const QString& program, const QStringList& arguments);
 
 // Records every statement a database component runs.
 class StatementRecorder {
