@@ -19,6 +19,8 @@ TFicheParamNiveau::TFicheParamNiveau(QWidget* owner)
     designFont.setPixelSize(11);
     setFont(designFont);
     SetClientSize(515, 489);
+    // Small enough for a 1600 x 900 screen at 200 %: the list shrinks.
+    setMinimumSize(515, 300);
 
     lblNiveau = new QLabel(QStringLiteral("lblNiveau"), this);
     lblNiveau->setGeometry(24, 133, 467, 13);
@@ -69,6 +71,13 @@ TFicheParamNiveau::TFicheParamNiveau(QWidget* owner)
     toolkit::OnClick(btnAjouter, this, &TFicheParamNiveau::btnAjouterClick);
     toolkit::OnClick(btnSupprimer, this, &TFicheParamNiveau::btnSupprimerClick);
     toolkit::OnChange(cblUtilisateurs, this, &TFicheParamNiveau::cblUtilisateursChange);
+}
+
+void TFicheParamNiveau::resizeEvent(QResizeEvent* event) {
+    TForm::resizeEvent(event);
+    const int width = this->width() - 48;
+    lvNiveau->setGeometry(24, 152, width, height() - 152 - 40);
+    btnSupprimer->setGeometry(24, height() - 34, width, 25);
 }
 
 TFicheParamNiveau::~TFicheParamNiveau() {

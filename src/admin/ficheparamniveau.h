@@ -41,6 +41,10 @@ public:
     void btnSupprimerClick();
     void FormDestroy();
 
+protected:
+    // The list and the button under it follow the window's size.
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     bool LevelExists(const std::string& code);
     void LoadUtilisateurs();

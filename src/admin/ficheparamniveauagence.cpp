@@ -17,6 +17,8 @@ TFicheParamNiveauAgence::TFicheParamNiveauAgence(QWidget* owner)
     designFont.setPixelSize(11);
     setFont(designFont);
     SetClientSize(515, 489);
+    // Small enough for a 1600 x 900 screen at 200 %: the list shrinks.
+    setMinimumSize(515, 300);
 
     lblAgences = new QLabel(this);
     lblAgences->setGeometry(24, 133, 467, 13);
@@ -49,6 +51,9 @@ TFicheParamNiveauAgence::TFicheParamNiveauAgence(QWidget* owner)
     lblNiveau->move(24, 8);
     lblNiveau->adjustSize();
 
+    lblAucuneAgence = toolkit::CreateEmptyListLabel(lvNiveau, QString());
+    lblAucuneAgence->setObjectName("lblAucuneAgence");
+
     lblAgences->setObjectName("lblAgences");
     btnSupprimer->setObjectName("btnSupprimer");
     gbAjouterAgence->setObjectName("gbAjouterAgence");
@@ -66,6 +71,13 @@ TFicheParamNiveauAgence::TFicheParamNiveauAgence(QWidget* owner)
     toolkit::OnChange(cblNiveaux, this, &TFicheParamNiveauAgence::cblNiveauxChange);
     toolkit::OnClick(btnAjouter, this, &TFicheParamNiveauAgence::btnAjouterClick);
     toolkit::OnClick(btnSupprimer, this, &TFicheParamNiveauAgence::btnSupprimerClick);
+}
+
+void TFicheParamNiveauAgence::resizeEvent(QResizeEvent* event) {
+    TForm::resizeEvent(event);
+    const int width = this->width() - 48;
+    lvNiveau->setGeometry(24, 152, width, height() - 152 - 40);
+    btnSupprimer->setGeometry(24, height() - 34, width, 25);
 }
 
 TFicheParamNiveauAgence::~TFicheParamNiveauAgence() {
@@ -136,10 +148,16 @@ void TFicheParamNiveauAgence::LoadListeAgences() {
         toolkit::AddListRow(lvNiveau, row);
         SetRowCode(lvNiveau, lvNiveau->topLevelItemCount() - 1, row[1]);
     }
+    QString level = FromAnsi(LevelLabel);
+    if (!level.isEmpty())
+        level[0] = level[0].toLower();
+    lblAucuneAgence->setText(QStringLiteral("Aucune agence pour ce ") + level);
+    lblAucuneAgence->setVisible(rows.empty());
 }
 
 void TFicheParamNiveauAgence::ClearListeAgences() {
     ClearListCodes(lvNiveau);
+    lblAucuneAgence->hide();
 }
 
 void TFicheParamNiveauAgence::cblNiveauxChange() {

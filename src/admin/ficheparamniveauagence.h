@@ -33,12 +33,18 @@ public:
     QComboBox* cblAgences;
     QComboBox* cblNiveaux;
     QLabel* lblNiveau;
+    // Over the empty list: "Aucune agence pour ce chef de secteur".
+    QLabel* lblAucuneAgence;
 
     void FormActivate() override;
     void cblNiveauxChange();
     void btnAjouterClick();
     void btnSupprimerClick();
     void FormDestroy();
+
+protected:
+    // The list and the button under it follow the window's size.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void LoadNiveaux();

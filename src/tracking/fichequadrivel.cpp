@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFont>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
@@ -19,9 +21,12 @@
 #include <QPrinter>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QStyle>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <stdexcept>
 
@@ -45,11 +50,8 @@ QPushButton* createButton(QWidget* parent, const char* name, const char* caption
     return button;
 }
 
-// Heights of the parts under the list.
-constexpr int kTotalHeight = 22;
-constexpr int kButtonHeight = 25;
-constexpr int kListDesignWidth = 1041;
-constexpr int kLabelDesignWidth = 150;
+// The designed widths of the list's columns: the narrowest they become.
+constexpr std::array<int, 10> kDesignWidths = {150, 100, 75, 100, 75, 75, 90, 100, 100, 120};
 
 QLabel* createLabel(QWidget* parent, const char* name, const char* caption, int left, int top) {
     auto* label = new QLabel(QString::fromUtf8(caption), parent);
@@ -118,18 +120,19 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     Label3 = createLabel(this, "Label3", "Utilisateur", 432, 16);
     cblUtilisateur = createList(this, "cblUtilisateur", 432, 32, 202, {"<tous>"});
     cblUtilisateur->setMaxVisibleItems(20);
-    lvData = toolkit::CreateListView(this, {
-                                               {"Niveau", 150, Qt::AlignLeft},
-                                               {"Montant HT", 100, Qt::AlignRight},
-                                               {"TVA", 75, Qt::AlignRight},
-                                               {"Montant TTC", 100, Qt::AlignRight},
-                                               {"Marge €", 75, Qt::AlignRight},
-                                               {"Marge %", 75, Qt::AlignRight},
-                                               {"Nb Relance(s)", 90, Qt::AlignHCenter},
-                                               {"Nb Devis", 100, Qt::AlignRight},
-                                               {"Nb Commandes", 100, Qt::AlignRight},
-                                               {"Transformation %", 120, Qt::AlignRight},
-                                           });
+    lvData =
+        toolkit::CreateListView(this, {
+                                          {"Niveau", kDesignWidths[0], Qt::AlignLeft},
+                                          {"Montant HT", kDesignWidths[1], Qt::AlignRight},
+                                          {"TVA", kDesignWidths[2], Qt::AlignRight},
+                                          {"Montant TTC", kDesignWidths[3], Qt::AlignRight},
+                                          {"Marge €", kDesignWidths[4], Qt::AlignRight},
+                                          {"Marge %", kDesignWidths[5], Qt::AlignRight},
+                                          {"Nb Relance(s)", kDesignWidths[6], Qt::AlignHCenter},
+                                          {"Nb Devis", kDesignWidths[7], Qt::AlignRight},
+                                          {"Nb Commandes", kDesignWidths[8], Qt::AlignRight},
+                                          {"Transformation %", kDesignWidths[9], Qt::AlignRight},
+                                      });
     lvData->setObjectName("lvData");
     lvData->setAlternatingRowColors(true);
     lvData->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -145,10 +148,8 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     lblContexte->setObjectName("lblContexte");
     lblContexte->setTextFormat(Qt::PlainText);
     lblAucuneDonnee =
-        new QLabel(QStringLiteral("Aucune donnée pour cette sélection"), lvData->viewport());
+        toolkit::CreateEmptyListLabel(lvData, QStringLiteral("Aucune donnée pour cette sélection"));
     lblAucuneDonnee->setObjectName("lblAucuneDonnee");
-    lblAucuneDonnee->setAlignment(Qt::AlignCenter);
-    lblAucuneDonnee->hide();
 
     std::vector<toolkit::ListColumn> totalColumns;
     for (int i = 0; i < lvData->columnCount(); ++i)
@@ -201,15 +202,62 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
             {QStringLiteral("Fichiers CSV (*.csv)"), QStringLiteral("Classeur Excel (*.xlsx)")});
     };
 
+    // Filters in a row, their captions above them; the context line, the
+    // list, its totals and the buttons under them. The window opens at its
+    // designed size and shrinks to a small screen: the lists narrow, the
+    // context line wraps and the report scrolls.
+    auto* filters = new QGridLayout;
+    filters->setHorizontalSpacing(6);
+    filters->setVerticalSpacing(2);
+    const std::pair<QLabel*, QComboBox*> columns[] = {{lblNiveau, cblNiveau},
+                                                      {Label2, cblAgence},
+                                                      {Label3, cblUtilisateur},
+                                                      {Label4, cblFournisseur},
+                                                      {Label1, cblPeriode}};
+    int column = 0;
+    for (const auto& [caption, list] : columns) {
+        caption->setBuddy(list);
+        list->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        list->setMinimumContentsLength(8);
+        list->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        filters->addWidget(caption, 0, column);
+        filters->addWidget(list, 1, column);
+        filters->setColumnStretch(column, 1);
+        ++column;
+    }
+    lblContexte->setWordWrap(true);
+    lvData->setMinimumHeight(60);
+    lvTotal->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    for (QPushButton* button : {btnEvolution, btnCopierTout, btnExporter, btnImprimer}) {
+        button->setMinimumWidth(100);
+        buttons->addWidget(button);
+    }
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(16, 13, 16, 8);
+    page->setSpacing(4);
+    page->addLayout(filters);
+    page->addWidget(lblContexte);
+    page->addWidget(lvData, 1);
+    page->addWidget(lvTotal);
+    page->addSpacing(4);
+    page->addLayout(buttons);
+    lvData->viewport()->installEventFilter(this);
+
+    // Tab goes as the eye reads: the filters left to right, the list, the
+    // buttons.
     setTabOrder(cblNiveau, cblAgence);
     setTabOrder(cblAgence, cblUtilisateur);
-    setTabOrder(cblUtilisateur, lvData);
-    setTabOrder(lvData, cblFournisseur);
+    setTabOrder(cblUtilisateur, cblFournisseur);
     setTabOrder(cblFournisseur, cblPeriode);
+    setTabOrder(cblPeriode, lvData);
+    setTabOrder(lvData, btnEvolution);
+    setTabOrder(btnEvolution, btnCopierTout);
+    setTabOrder(btnCopierTout, btnExporter);
+    setTabOrder(btnExporter, btnImprimer);
 
     SetClientSize(1073, 662);
-    // Every filter stays visible.
-    setMinimumSize(1073, 360);
 
     toolkit::OnChange(cblNiveau, this, &TFicheQuadrivel::cblNiveauChange);
     toolkit::OnChange(cblAgence, this, &TFicheQuadrivel::cblAgenceChange);
@@ -226,30 +274,59 @@ TFicheQuadrivel::~TFicheQuadrivel() {
 
 void TFicheQuadrivel::resizeEvent(QResizeEvent* event) {
     TForm::resizeEvent(event);
-    PlaceControls();
+    FitColumns();
 }
 
-void TFicheQuadrivel::PlaceControls() {
-    // The report grows and shrinks with the window, and so does its label
-    // column; the totals line and the buttons stay under it.
-    const int w = width() - 32;
-    const int buttonsTop = height() - 8 - kButtonHeight;
-    const int totalHeight = kTotalHeight * std::max(1, lvTotal->topLevelItemCount());
-    const int listHeight = buttonsTop - 8 - totalHeight - 72;
-    lblContexte->setGeometry(16, 55, w, 16);
-    lvData->setGeometry(16, 72, w, listHeight);
-    lvTotal->setGeometry(16, 72 + listHeight, w, totalHeight);
-    lvData->setColumnWidth(0, kLabelDesignWidth + std::max(0, w - kListDesignWidth));
-    int left = width() - 16;
-    for (QPushButton* button : {btnImprimer, btnExporter, btnCopierTout, btnEvolution}) {
-        left -= 100;
-        button->setGeometry(left, buttonsTop, 100, kButtonHeight);
-        left -= 8;
+void TFicheQuadrivel::FitColumns() {
+    // Each figure column as wide as its widest text, of the rows or of the
+    // totals (in bold), and never narrower than designed; the label column
+    // takes what is left of the list's width. Figures are mostly digits of
+    // one width, so only the longest texts of a column are measured.
+    const QFontMetrics rowMetrics(lvData->font());
+    const QFontMetrics totalMetrics(lvTotal->font());
+    const int padding =
+        2 * (lvData->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lvData) + 1) + 8;
+    const int headerPadding =
+        lvData->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, lvData) + 12;
+    const std::vector<std::vector<std::string>> totals = [this] {
+        std::vector<std::vector<std::string>> lines;
+        for (const TReportRow& line : Totals.Lines())
+            lines.push_back(ReportRowTexts(line));
+        return lines;
+    }();
+    auto widest = [&](int column, const std::vector<std::vector<std::string>>& rows,
+                      const QFontMetrics& metrics) {
+        std::size_t longest = 0;
+        for (const auto& row : rows)
+            longest = std::max(longest, row[static_cast<std::size_t>(column)].size());
+        int width = 0;
+        for (const auto& row : rows) {
+            const std::string& text = row[static_cast<std::size_t>(column)];
+            if (text.size() + 1 >= longest)
+                width = std::max(width, metrics.horizontalAdvance(QString::fromStdString(text)));
+        }
+        return width;
+    };
+    int figuresWidth = 0;
+    for (int column = 1; column < lvData->columnCount(); ++column) {
+        const int needed = std::max(
+            {widest(column, ShownTexts, rowMetrics) + padding,
+             widest(column, totals, totalMetrics) + padding,
+             lvData->header()->fontMetrics().horizontalAdvance(lvData->headerItem()->text(column)) +
+                 headerPadding,
+             kDesignWidths[static_cast<std::size_t>(column)]});
+        if (lvData->columnWidth(column) != needed)
+            lvData->setColumnWidth(column, needed);
+        figuresWidth += needed;
     }
-    lblAucuneDonnee->setGeometry(lvData->viewport()->rect());
+    const int label = std::max(kDesignWidths[0], lvData->viewport()->width() - figuresWidth);
+    if (lvData->columnWidth(0) != label)
+        lvData->setColumnWidth(0, label);
 }
 
 bool TFicheQuadrivel::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lvData->viewport() && event->type() == QEvent::Resize)
+        FitColumns();
     if (watched == lvData &&
         (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride)) {
         auto* key = static_cast<QKeyEvent*>(event);
@@ -469,11 +546,16 @@ void TFicheQuadrivel::ShowSummary() {
     std::vector<std::vector<std::string>> lines;
     for (const TReportRow& line : Totals.Lines())
         lines.push_back(ReportRowTexts(line));
-    const bool sameHeight = lvTotal->topLevelItemCount() == int(lines.size());
     toolkit::SetListRows(lvTotal, lines);
-    if (!sameHeight)
-        PlaceControls();
-    lblContexte->setText(ReportContextLine(Context()));
+    const int rowHeight = lvTotal->topLevelItemCount() > 0 ? lvTotal->sizeHintForRow(0)
+                                                           : lvTotal->fontMetrics().height() + 6;
+    const int height = rowHeight * std::max(1, int(lines.size())) + 2 * lvTotal->frameWidth();
+    if (lvTotal->height() != height)
+        lvTotal->setFixedHeight(height);
+    FitColumns();
+    const QString context = ReportContextLine(Context());
+    lblContexte->setText(context);
+    lblContexte->setToolTip(context);
     lblAucuneDonnee->setVisible(Report.empty());
 }
 

@@ -125,7 +125,7 @@ private:
     void LoadData();
     void ShowRows();
     void ShowSummary();
-    void PlaceControls();
+    void FitColumns();
     void CopyRows(const std::vector<TReportRow>& rows, bool withTitles);
     bool WriteExport(const QString& path, const QByteArray& bytes, const QString& failure);
 

@@ -7,6 +7,7 @@
 #include <QGlyphRun>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPointer>
@@ -333,6 +334,42 @@ private:
 };
 
 } // namespace
+
+namespace {
+
+// Keeps a label over the whole of a list's viewport.
+class ViewportFollower : public QObject {
+public:
+    ViewportFollower(QWidget* viewport, QLabel* label)
+        : QObject(label)
+        , label(label) {
+        viewport->installEventFilter(this);
+        label->setGeometry(viewport->rect());
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
+            label->setGeometry(static_cast<QWidget*>(watched)->rect());
+        return false;
+    }
+
+private:
+    QLabel* label;
+};
+
+} // namespace
+
+QLabel* CreateEmptyListLabel(QTreeWidget* list, const QString& text) {
+    auto* label = new QLabel(text, list->viewport());
+    label->setTextFormat(Qt::PlainText);
+    label->setAlignment(Qt::AlignCenter);
+    label->setWordWrap(true);
+    label->setAttribute(Qt::WA_TransparentForMouseEvents);
+    new ViewportFollower(list->viewport(), label);
+    label->hide();
+    return label;
+}
 
 QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& columns) {
     auto* list = new QTreeWidget(parent);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+class QLabel;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWidget;
@@ -119,6 +120,9 @@ QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& t
 // Makes a list show exactly the given rows: rows already there take the new
 // texts in place, missing rows are inserted at once, extra rows removed.
 void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>& rows);
+// A text shown whole in the middle of a list while it holds no row (wrapped
+// when the list is narrow); hidden by the caller while rows are there.
+QLabel* CreateEmptyListLabel(QTreeWidget* list, const QString& text);
 // The index of the selected row, -1 when none.
 int ListItemIndex(const QTreeWidget* list);
 // The texts of a row, caption first (for tests and for copying).

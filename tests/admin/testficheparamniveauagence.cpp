@@ -100,6 +100,31 @@ void TestAdmin::agencyActivationAndLevelChange() {
     QCOMPARE(ComboTexts(w.cblAgences), QStringList({"Marseille", "Paris", "Villeneuve-d'Ascq"}));
     QCOMPARE(w.cblAgences->currentIndex(), 0);
     QCOMPARE(ListRows(w.lvNiveau), QStringList({"Lyon|A1"}));
+    QVERIFY(w.lblAucuneAgence->isHidden());
+
+    // The level's last agency detached: the list says so, whole, and the
+    // add and delete flows stay as they are.
+    w.lvNiveau->setCurrentItem(w.lvNiveau->topLevelItem(0));
+    aw.Click(w.btnSupprimer);
+    QCOMPARE(ListRows(w.lvNiveau), QStringList{});
+    QVERIFY(!w.lblAucuneAgence->isHidden());
+    QCOMPARE(w.lblAucuneAgence->text(), QString("Aucune agence pour ce chef de secteur"));
+    QVERIFY(w.lvNiveau->viewport()->rect().contains(w.lblAucuneAgence->geometry()));
+    aw.Click(w.btnSupprimer);
+    QCOMPARE(aw.messages.Texts(toolkit::MessageKind::Information),
+             std::vector<std::string>{"Vous devez sélectionner une ligne pour pouvoir la "
+                                      "supprimer"});
+    aw.Click(w.btnAjouter);
+    QCOMPARE(ListRows(w.lvNiveau), QStringList({"Lyon|A1"}));
+    QVERIFY(w.lblAucuneAgence->isHidden());
+
+    // The list grows and shrinks with the window, the button under it.
+    w.resize(700, 700);
+    QCOMPARE(w.lvNiveau->geometry(), QRect(24, 152, 652, 508));
+    QCOMPARE(w.btnSupprimer->geometry(), QRect(24, 666, 652, 25));
+    w.resize(w.minimumSize());
+    QVERIFY(w.lvNiveau->height() >= 100);
+    QVERIFY(w.rect().contains(w.btnSupprimer->geometry()));
 }
 
 void TestAdmin::agencyChecks() {

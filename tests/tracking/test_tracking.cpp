@@ -1,7 +1,10 @@
 // The tracking window driven as a sales manager uses it, on figures chosen by
 // hand: every expected text below was worked out on paper.
 
+#include "admin/ficheparamniveau.h"
+#include "admin/ficheparamniveauagence.h"
 #include "app/ficheprincipale.h"
+#include "charts/fichebarchart2series.h"
 #include "data/absdatabase.h"
 #include "data/account.h"
 #include "data/accountsql.h"
@@ -10,6 +13,9 @@
 #include "tracking/numberformat.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QHeaderView>
+#include <QScreen>
 #include <QTimer>
 #include <QtTest>
 
@@ -156,6 +162,7 @@ private slots:
     void failurePartWayKeepsRowsAndRestoresCursor();
     void screenShowsEveryChangedFigure();
     void mainWindowOpensIt();
+    void everyWindowFitsASmallScreen();
 };
 
 void TestTracking::designAndFirstDisplay() {
@@ -181,7 +188,9 @@ void TestTracking::designAndFirstDisplay() {
 
     s.open();
     QCOMPARE(w.size(), QSize(1073, 662));
-    QCOMPARE(w.lvData->geometry(), QRect(16, 72, 1041, 527));
+    QCOMPARE(w.lvData->geometry().left(), 16);
+    QCOMPARE(w.lvData->width(), 1041);
+    const int listHeight = w.lvData->height();
     QCOMPARE(entriesOf(w.cblNiveau), (Texts{"<Tous>", "Nord", "Ouest d'Abord", "Sud", "Vide"}));
     QCOMPARE(entriesOf(w.cblFournisseur), (Texts{"<Tous>", "Acier", "Bois"}));
     QCOMPARE(w.cblNiveau->currentIndex(), 0);
@@ -197,7 +206,8 @@ void TestTracking::designAndFirstDisplay() {
 
     // The report grows with the window, above its totals line and buttons.
     w.resize(1200, 800);
-    QCOMPARE(w.lvData->geometry(), QRect(16, 72, 1168, 665));
+    QCOMPARE(w.lvData->width(), 1168);
+    QVERIFY(w.lvData->height() >= listHeight + 138);
 }
 
 void TestTracking::cascadeAsAUserLivesIt() {
@@ -692,6 +702,75 @@ void TestTracking::mainWindowOpensIt() {
             QVERIFY(main.findChildren<TFicheQuadrivel*>().isEmpty());
         }
     }
+}
+
+void TestTracking::everyWindowFitsASmallScreen() {
+    // Run at scale 1 and, by CTest, at QT_SCALE_FACTOR=2: the smallest screen
+    // each is meant for, in device pixels, less a title bar and a task bar.
+    const qreal scale = QGuiApplication::primaryScreen()->devicePixelRatio();
+    const QSize screen = scale > 1.5 ? QSize(1600, 900) : QSize(1366, 768);
+    const QSize room(int(screen.width() / scale), int((screen.height() - 80) / scale));
+    auto fits = [&](QWidget& window) {
+        const QSize smallest = window.minimumSize().expandedTo(window.minimumSizeHint());
+        QVERIFY2(smallest.width() <= room.width() && smallest.height() <= room.height(),
+                 qPrintable(window.objectName() + QString(" %1x%2 at scale %3")
+                                                      .arg(smallest.width())
+                                                      .arg(smallest.height())
+                                                      .arg(scale)));
+    };
+
+    // A total of 12 digits before the decimals.
+    Session s(true, "", kFigures);
+    s.file.Exec("INSERT INTO data VALUES ('MONTANT_DEVIS_VENTE_HT', 2027, 1, 'A3', 'U3', 'F2', "
+                "'D8', 812345678901.25), ('MONTANT_DEVIS_TVA', 2027, 1, 'A3', 'U3', 'F2', 'D8', "
+                "162469135780.25)");
+    TFicheQuadrivel& w = s.window;
+    s.open();
+    QCOMPARE(w.size(), QSize(1073, 662));
+    fits(w);
+    const QString screenshots = qEnvironmentVariable("QUADRIVEL_SCREENSHOTS");
+    for (const QSize size : {QSize(1073, 662), w.minimumSize().expandedTo(w.minimumSizeHint())}) {
+        w.resize(size);
+        QApplication::processEvents();
+        // Every filter, the list and every button whole inside the window.
+        for (QWidget* part : std::initializer_list<QWidget*>{
+                 w.cblNiveau, w.cblAgence, w.cblUtilisateur, w.cblFournisseur, w.cblPeriode,
+                 w.lvData, w.lvTotal, w.btnCopierTout, w.btnExporter, w.btnImprimer}) {
+            QVERIFY2(w.rect().contains(part->geometry()), qPrintable(part->objectName()));
+            QVERIFY(part->width() >= part->minimumSizeHint().width());
+        }
+        // Every figure of the totals whole in its column, in bold.
+        const QFontMetrics bold(w.lvTotal->font());
+        const auto total = toolkit::ListRowTexts(w.lvTotal, 0);
+        QCOMPARE(total[3], std::string("974814817974.90"));
+        for (int c = 1; c < 10; ++c)
+            QVERIFY2(w.lvTotal->columnWidth(c) >=
+                         bold.horizontalAdvance(QString::fromStdString(total[std::size_t(c)])) + 6,
+                     total[std::size_t(c)].c_str());
+        // The whole context line, wrapped if need be, and in its tip.
+        QVERIFY(w.lblContexte->height() >= w.lblContexte->heightForWidth(w.lblContexte->width()));
+        QCOMPARE(w.lblContexte->toolTip(), w.lblContexte->text());
+        if (!screenshots.isEmpty())
+            w.grab().save(QDir(screenshots)
+                              .filePath(QString("suivi-%1x%2-scale%3.png")
+                                            .arg(size.width())
+                                            .arg(size.height())
+                                            .arg(scale)));
+    }
+    // The empty list's message whole at the smallest size.
+    Pick(w.cblNiveau, 4); // Vide: no agency
+    QVERIFY(!w.lblAucuneDonnee->isHidden());
+    const QRect message = w.lblAucuneDonnee->fontMetrics().boundingRect(
+        w.lblAucuneDonnee->rect(), Qt::AlignCenter | Qt::TextWordWrap, w.lblAucuneDonnee->text());
+    QVERIFY(w.lblAucuneDonnee->rect().contains(message));
+    QVERIFY(w.lvData->viewport()->rect().contains(w.lblAucuneDonnee->geometry()));
+
+    TFicheParamNiveau levels(nullptr);
+    TFicheParamNiveauAgence links(nullptr);
+    TFichePrincipale main;
+    TFicheBarChart2Series chart(nullptr);
+    for (QWidget* window : std::initializer_list<QWidget*>{&levels, &links, &main, &chart})
+        fits(*window);
 }
 
 QTEST_MAIN(TestTracking)
