@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QResizeEvent>
@@ -100,6 +101,28 @@ private:
     QWidget* window;
 };
 
+// A label of two lines at most: its text wrapped when it fits them, else
+// one line cut with "…"; the whole text stays in text() and in the tip.
+class TwoLineLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        const QRect area = contentsRect();
+        const QRect wrapped =
+            fontMetrics().boundingRect(area, Qt::AlignLeft | Qt::TextWordWrap, text());
+        if (wrapped.height() <= area.height()) {
+            QLabel::paintEvent(event);
+            return;
+        }
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+    }
+};
+
 } // namespace
 
 TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
@@ -144,7 +167,7 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     Label1 = createLabel(this, "Label1", "Mois", 848, 13);
     cblPeriode = createList(this, "cblPeriode", 848, 32, 202, {"Actuel", "Précédent"});
 
-    lblContexte = new QLabel(this);
+    lblContexte = new TwoLineLabel(this);
     lblContexte->setObjectName("lblContexte");
     lblContexte->setTextFormat(Qt::PlainText);
     lblAucuneDonnee =
@@ -226,6 +249,7 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
         ++column;
     }
     lblContexte->setWordWrap(true);
+    lblContexte->setFixedHeight(2 * lblContexte->fontMetrics().lineSpacing() + 2);
     lvData->setMinimumHeight(60);
     lvTotal->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* buttons = new QHBoxLayout;
