@@ -25,7 +25,8 @@ fi
 
 as_server_user=()
 if [ "$(id -u)" -eq 0 ]; then
-    as_server_user=(runuser -u postgres --)
+    # From /, which the server user may enter whatever folder the tests run in.
+    as_server_user=(env --chdir=/ runuser -u postgres --)
 fi
 
 # A process's start time, in clock ticks since boot: with its number, it names
