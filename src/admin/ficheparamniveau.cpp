@@ -68,6 +68,11 @@ TFicheParamNiveau::TFicheParamNiveau(QWidget* owner)
         button->setDefault(false);
     }
 
+    btnAjouter->setShortcut(QKeySequence(Qt::ALT | Qt::Key_A));
+    btnSupprimer->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
+    // Enter in the label adds the level, as a click on "Ajouter" would.
+    connect(edtNiveau, &QLineEdit::returnPressed, btnAjouter, &QPushButton::click);
+
     toolkit::OnClick(btnAjouter, this, &TFicheParamNiveau::btnAjouterClick);
     toolkit::OnClick(btnSupprimer, this, &TFicheParamNiveau::btnSupprimerClick);
     toolkit::OnChange(cblUtilisateurs, this, &TFicheParamNiveau::cblUtilisateursChange);

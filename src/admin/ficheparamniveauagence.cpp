@@ -69,6 +69,9 @@ TFicheParamNiveauAgence::TFicheParamNiveauAgence(QWidget* owner)
     }
 
     toolkit::OnChange(cblNiveaux, this, &TFicheParamNiveauAgence::cblNiveauxChange);
+    btnAjouter->setShortcut(QKeySequence(Qt::ALT | Qt::Key_A));
+    btnSupprimer->setShortcut(QKeySequence(Qt::ALT | Qt::Key_S));
+
     toolkit::OnClick(btnAjouter, this, &TFicheParamNiveauAgence::btnAjouterClick);
     toolkit::OnClick(btnSupprimer, this, &TFicheParamNiveauAgence::btnSupprimerClick);
 }

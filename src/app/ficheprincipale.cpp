@@ -7,6 +7,7 @@
 #include "tracking/fichequadrivel.h"
 
 #include <QFont>
+#include <QKeySequence>
 
 #include <memory>
 
@@ -57,8 +58,15 @@ TFichePrincipale::TFichePrincipale(QWidget* owner)
     setTabOrder(Button3, Button4);
     setTabOrder(Button4, btnParamNiveau);
     setTabOrder(btnParamNiveau, btnParamNiveauAgence);
-    btnTableauSuivi->setDefault(false);
-    btnTableauSuivi->setAutoDefault(false);
+    // Enter presses the button that has the focus; Alt and the initial of
+    // its caption press it from anywhere in the window.
+    for (QPushButton* button : {btnTableauSuivi, btnParamNiveau, btnParamNiveauAgence}) {
+        button->setDefault(false);
+        button->setAutoDefault(true);
+    }
+    btnTableauSuivi->setShortcut(QKeySequence(Qt::ALT | Qt::Key_T));
+    btnParamNiveau->setShortcut(QKeySequence(Qt::ALT | Qt::Key_N));
+    btnParamNiveauAgence->setShortcut(QKeySequence(Qt::ALT | Qt::Key_A));
 
     toolkit::OnClick(btnTableauSuivi, this, &TFichePrincipale::btnTableauSuiviClick);
     toolkit::OnClick(btnParamNiveau, this, &TFichePrincipale::btnParamNiveauClick);

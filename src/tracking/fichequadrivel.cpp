@@ -22,6 +22,7 @@
 #include <QPrinter>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStyle>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -196,10 +197,10 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     connect(lvData->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { toolkit::Guard([&] { lvDataColumnClick(column); }); });
 
-    btnCopierTout = createButton(this, "btnCopierTout", "Copier tout");
-    btnExporter = createButton(this, "btnExporter", "Exporter…");
-    btnImprimer = createButton(this, "btnImprimer", "Imprimer…");
-    btnEvolution = createButton(this, "btnEvolution", "Évolution…");
+    btnCopierTout = createButton(this, "btnCopierTout", "&Copier tout");
+    btnExporter = createButton(this, "btnExporter", "E&xporter…");
+    btnImprimer = createButton(this, "btnImprimer", "&Imprimer…");
+    btnEvolution = createButton(this, "btnEvolution", "É&volution…");
     toolkit::OnClick(btnCopierTout, this, &TFicheQuadrivel::actCopierToutClick);
     toolkit::OnClick(btnExporter, this, &TFicheQuadrivel::btnExporterClick);
     toolkit::OnClick(btnImprimer, this, &TFicheQuadrivel::btnImprimerClick);
@@ -214,9 +215,21 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     };
     // Ctrl+C itself is caught by eventFilter: the list's own copies one cell.
     actCopier = addAction("Copier\tCtrl+C", &TFicheQuadrivel::actCopierClick);
-    actCopierTout = addAction("Copier tout", &TFicheQuadrivel::actCopierToutClick);
-    actExporter = addAction("Exporter…", &TFicheQuadrivel::btnExporterClick);
-    actImprimer = addAction("Imprimer…", &TFicheQuadrivel::btnImprimerClick);
+    actCopierTout = addAction("Copier tout\tCtrl+Maj+C", &TFicheQuadrivel::actCopierToutClick);
+    actExporter = addAction("Exporter…\tCtrl+E", &TFicheQuadrivel::btnExporterClick);
+    actImprimer = addAction("Imprimer…\tCtrl+P", &TFicheQuadrivel::btnImprimerClick);
+    // The window's shortcuts, wherever the focus is in it.
+    auto addShortcut = [this](const QKeySequence& keys, const std::function<void()>& handler) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, [handler] { toolkit::Guard(handler); });
+    };
+    addShortcut(QKeySequence(Qt::CTRL | Qt::Key_P), [this] { btnImprimerClick(); });
+    addShortcut(QKeySequence(Qt::CTRL | Qt::Key_E), [this] { btnExporterClick(); });
+    addShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), [this] { actCopierToutClick(); });
+    addShortcut(QKeySequence(Qt::Key_F5), [this] { LoadData(); });
+    // A double click or Enter on a row chooses it in the filters.
+    connect(lvData, &QTreeWidget::itemActivated, this,
+            [this] { toolkit::Guard([this] { lvDataActivate(); }); });
     lvData->setContextMenuPolicy(Qt::ActionsContextMenu);
 
     AskFileName = [this](const QString& proposed) {
@@ -515,6 +528,38 @@ TReportSelection TFicheQuadrivel::Selection() const {
     selection.year = GetAnnee();
     selection.month = GetMois();
     return selection;
+}
+
+void TFicheQuadrivel::lvDataActivate() {
+    const int row = lvData->indexOfTopLevelItem(lvData->currentItem());
+    if (row < 0 || row >= int(Shown.size()))
+        return;
+    QComboBox* list = nullptr;
+    void (TFicheQuadrivel::*change)() = nullptr;
+    switch (GetDisplayMode()) {
+    case dmNiveaux:
+        list = cblNiveau;
+        change = &TFicheQuadrivel::cblNiveauChange;
+        break;
+    case dmAgences:
+        list = cblAgence;
+        change = &TFicheQuadrivel::cblAgenceChange;
+        break;
+    case dmUtilisateurs:
+        list = cblUtilisateur;
+        change = &TFicheQuadrivel::cblUtilisateurChange;
+        break;
+    default:
+        return;
+    }
+    // As if the user had picked the row's entry in its filter list.
+    const std::string& code = Shown[std::size_t(row)].code;
+    for (int i = 1; i < list->count(); ++i)
+        if (GetComboCode(list, i) == code) {
+            list->setCurrentIndex(i);
+            (this->*change)();
+            return;
+        }
 }
 
 TFicheEvolution* TFicheQuadrivel::EvolutionWindow() const {

@@ -91,6 +91,9 @@ public:
     // A click on a column title: ascending, then descending, then French
     // order of the labels again.
     void lvDataColumnClick(int column);
+    // A double click or Enter on a row: a level shows its agencies, an
+    // agency its users, as if picked in the filter list.
+    void lvDataActivate();
 
     // The rows as shown, in the list's order.
     const std::vector<TReportRow>& ShownRows() const { return Shown; }

@@ -166,9 +166,12 @@ void TestAdmin::levelAdd() {
              QString("Il faut sélectionner un utilisateur"));
 
     // Apostrophes in the code and the label are stored and matched exactly.
+    // Enter in the label adds as the button does.
     Pick(w.cblUtilisateurs, 0);
     w.edtNiveau->setText("Chef d'agence Sud-Est");
-    lw.Click(w.btnAjouter);
+    lw.messages.Clear();
+    lw.statements.Clear();
+    QTest::keyClick(w.edtNiveau, Qt::Key_Return);
     QVERIFY(lw.messages.messages.empty());
     QCOMPARE(lw.Statements().value(begin.size() + 1),
              QString("INSERT INTO dim_niveau ( code , libelle ) values "

@@ -88,6 +88,7 @@ private slots:
     void databasePathKeepsTheSystemsBytes();
     void wrongArgumentCountShowsMessageOnly();
     void mainWindowForAdministratorAndUser();
+    void mainWindowButtonsFromTheKeyboard();
 
     void activationOnShowAndReturnFromProgramWindows();
     void changeHandlerFiresOnlyOnUserPick();
@@ -200,6 +201,40 @@ void TestApp::mainWindowForAdministratorAndUser() {
         QVERIFY(ran);
         QVERIFY(recorder.messages.empty());
     }
+}
+
+void TestApp::mainWindowButtonsFromTheKeyboard() {
+    MessageRecorder recorder;
+    RunQuadrivel({"/nulle/part/base.db", "KOVAR"}, [&](TFichePrincipale& window) {
+        ShowForm(window);
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QStringList opened;
+        auto expect = [&] {
+            CloseNextModal([&](QWidget* modal) { opened << modal->objectName(); });
+        };
+        auto backToWindow = [&] {
+            window.activateWindow();
+            return QTest::qWaitForWindowActive(&window);
+        };
+        // Enter presses the button that has the focus, not the first one.
+        window.btnParamNiveauAgence->setFocus();
+        expect();
+        QTest::keyClick(window.btnParamNiveauAgence, Qt::Key_Return);
+        QVERIFY(backToWindow());
+        // Tab goes on to the next button; Alt and an initial from anywhere.
+        window.btnTableauSuivi->setFocus();
+        QTest::keyClick(&window, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(window.btnParamNiveau));
+        expect();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Enter);
+        QVERIFY(backToWindow());
+        expect();
+        QTest::keyClick(&window, Qt::Key_A, Qt::AltModifier);
+        // A button's shortcut presses it as an animated click, a moment later.
+        QTRY_COMPARE(opened, QStringList({"FicheParamNiveauAgence", "FicheParamNiveau",
+                                          "FicheParamNiveauAgence"}));
+    });
 }
 
 void TestApp::activationOnShowAndReturnFromProgramWindows() {

@@ -13,6 +13,7 @@
 #include "tracking/numberformat.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QHeaderView>
 #include <QScreen>
@@ -163,6 +164,7 @@ private slots:
     void screenShowsEveryChangedFigure();
     void mainWindowOpensIt();
     void everyWindowFitsASmallScreen();
+    void keyboardAndDrillDown();
 };
 
 void TestTracking::designAndFirstDisplay() {
@@ -772,6 +774,59 @@ void TestTracking::everyWindowFitsASmallScreen() {
     TFicheBarChart2Series chart(nullptr);
     for (QWidget* window : std::initializer_list<QWidget*>{&levels, &links, &main, &chart})
         fits(*window);
+}
+
+void TestTracking::keyboardAndDrillDown() {
+    Session s(true);
+    TFicheQuadrivel& w = s.window;
+    s.open();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+
+    // Tab goes from the last filter into the list.
+    w.cblPeriode->setFocus();
+    QTest::keyClick(w.cblPeriode, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.lvData));
+
+    // Enter on a level: its agencies, by the statements of the same pick.
+    w.lvData->setCurrentItem(w.lvData->topLevelItem(0));
+    s.trace.Clear();
+    QTest::keyClick(w.lvData, Qt::Key_Return);
+    QCOMPARE(w.cblNiveau->currentText(), QString("Nord"));
+    QCOMPARE(rowsOf(w.lvData), kNordAgencies);
+    const auto drilled = s.trace.statements;
+    s.trace.Clear();
+    Pick(w.cblNiveau, 1);
+    QCOMPARE(s.trace.statements, drilled);
+
+    // A double click on an agency: its users.
+    const QPoint lille = w.lvData->visualItemRect(w.lvData->topLevelItem(0)).center();
+    // As a mouse does it: a click, then the second press as a double click.
+    QTest::mouseClick(w.lvData->viewport(), Qt::LeftButton, Qt::NoModifier, lille);
+    QTest::mouseDClick(w.lvData->viewport(), Qt::LeftButton, Qt::NoModifier, lille);
+    QCOMPARE(w.cblAgence->currentText(), QString("Lille"));
+    QCOMPARE(rowsOf(w.lvData), kLilleUsers);
+
+    // The window's shortcuts: copy everything, refresh.
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(&w, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    QVERIFY(QGuiApplication::clipboard()->text().startsWith("Niveau\tMontant HT"));
+    s.file.Exec("INSERT INTO data VALUES ('NB_RELANCES', 2027, 1, 'A1', 'U1', 'F1', 'D9', 10)");
+    QTest::keyClick(&w, Qt::Key_F5);
+    QCOMPARE(toolkit::ListRowTexts(w.lvData, 0)[6], std::string("12"));
+    QCOMPARE(w.btnImprimer->text(), QString("&Imprimer…"));
+    // Ctrl+E asks where to export; Ctrl+P opens the print preview.
+    QString proposed;
+    w.AskFileName = [&](const QString& name) {
+        proposed = name;
+        return QString();
+    };
+    QTest::keyClick(&w, Qt::Key_E, Qt::ControlModifier);
+    QVERIFY(proposed.endsWith(".csv"));
+    QString preview;
+    CloseNextModal([&](QWidget* modal) { preview = modal->windowTitle(); });
+    QTest::keyClick(&w, Qt::Key_P, Qt::ControlModifier);
+    QCOMPARE(preview, QString("Aperçu avant impression"));
 }
 
 QTEST_MAIN(TestTracking)
