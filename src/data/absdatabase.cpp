@@ -1,6 +1,7 @@
 #include "data/absdatabase.h"
 
 #include "data/ansistring.h"
+#include "data/engine_p.h"
 #include "data/serveraddress.h"
 
 #include <QFile>
@@ -65,30 +66,14 @@ QString frenchWords(const QSqlError& error, const QString& text, bool standby) {
     const auto has = [&](const char* words) {
         return text.contains(QLatin1String(words), Qt::CaseInsensitive);
     };
-    // SQLite's result codes.
-    if (code == QLatin1String("26") || has("file is not a database"))
-        return QStringLiteral("Ce fichier n'est pas une base de données Quadrivel.");
-    if (code == QLatin1String("11") || has("database disk image is malformed"))
-        return QStringLiteral("Le fichier de base de données est endommagé : il faut le "
-                              "remplacer par une sauvegarde.");
-    if (code == QLatin1String("13") || code == QLatin1String("53100") ||
-        has("database or disk is full"))
-        return QStringLiteral("Le disque est plein : la base de données ne peut plus grandir. "
-                              "Rien n'a été modifié.");
-    if (code == QLatin1String("5") || code == QLatin1String("6") || has("database is locked"))
-        return QStringLiteral("La base de données est verrouillée par un autre programme : "
-                              "l'attente a expiré.");
-    if (code == QLatin1String("8") || has("readonly database"))
-        return QStringLiteral("La base de données est en lecture seule : le fichier ou son "
-                              "dossier ne peut pas être modifié.");
-    if (code == QLatin1String("14") || has("unable to open database file"))
-        return QStringLiteral("Le fichier de base de données ne peut pas être ouvert.");
     // PostgreSQL's SQLSTATE codes, or libpq's words when connecting.
+    if (code == QLatin1String("53100"))
+        return engine::DiskFullWords();
     if (code == QLatin1String("55P03"))
         return QStringLiteral("Les tables sont verrouillées par un autre programme : "
                               "l'attente a expiré.");
-    if (code == QLatin1String("42P01") || has("no such table"))
-        return QStringLiteral("Une table attendue est absente de la base de données.");
+    if (code == QLatin1String("42P01"))
+        return engine::MissingTableWords();
     if (code == QLatin1String("25006"))
         return standby || has("during recovery")
                    ? QStringLiteral("Écriture refusée : le serveur est une réplique en lecture "
@@ -96,8 +81,8 @@ QString frenchWords(const QSqlError& error, const QString& text, bool standby) {
                                     "principal. Rien n'a été modifié.")
                    : QStringLiteral("Écriture refusée : le serveur n'accepte que des lectures. "
                                     "Rien n'a été modifié.");
-    if (code == QLatin1String("42703") || has("no such column"))
-        return QStringLiteral("Une colonne attendue est absente de la base de données.");
+    if (code == QLatin1String("42703"))
+        return engine::MissingColumnWords();
     if (code == QLatin1String("42501"))
         return QStringLiteral("Le serveur refuse cette opération : ce compte n'en a pas le "
                               "droit. Rien n'a été modifié.");
@@ -148,16 +133,12 @@ bool IsServerUri(const std::string& name) {
 
 std::string EngineErrorMessage(const QSqlError& error, bool standby) {
     const QString text = engineText(error);
-    const QString words = frenchWords(error, text, standby);
+    QString words = engine::FileWords(error, text);
+    if (words.isEmpty())
+        words = frenchWords(error, text, standby);
     if (words.isEmpty())
         return ToAnsi(text);
     return ToAnsi(words + QStringLiteral("\nMessage du moteur : ") + text);
-}
-
-std::string FileErrorMessage(sqlite3* handle, int code) {
-    return EngineErrorMessage(QSqlError(QStringLiteral("Unable to execute statement"),
-                                        QString::fromUtf8(sqlite3_errmsg(handle)),
-                                        QSqlError::StatementError, QString::number(code)));
 }
 
 std::string ServerErrorMessage(PGconn* connection, const PGresult* result) {
@@ -200,20 +181,8 @@ QSqlDatabase TABSDatabase::Connection() {
     const QString alias = FromAnsi(DatabaseName);
     if (DatabaseFileName.empty())
         throw EDatabaseError("Aucun fichier de base de données n'est indiqué.");
-    if (!OnServer()) {
-        // The name's bytes as the system names the file, valid UTF-8 or not.
-        std::error_code error;
-        const auto status = std::filesystem::status(DatabaseFileName, error);
-        const QString shown = FromAnsi(DisplayName());
-        if (!std::filesystem::exists(status))
-            throw EDatabaseError(ToAnsi(QStringLiteral("Le fichier de base de données « %1 » "
-                                                       "n'existe pas.")
-                                            .arg(shown)));
-        if (std::filesystem::is_directory(status))
-            throw EDatabaseError(
-                ToAnsi(QStringLiteral("« %1 » est un dossier, pas un fichier de base de données.")
-                           .arg(shown)));
-    }
+    if (!OnServer())
+        checkFile();
     if (QSqlDatabase::contains(alias))
         throw EDatabaseError(ToAnsi(
             QStringLiteral("L'alias de base de données « %1 » est déjà utilisé.").arg(alias)));
@@ -233,44 +202,6 @@ sqlite3* TABSDatabase::FileHandle() {
 
 PGconn* TABSDatabase::ServerHandle() {
     return serverHandle(Connection());
-}
-
-void TABSDatabase::openFile(const QString& alias) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), alias);
-    connectionName = alias;
-    // A URI, so that the file is opened read-write and never created; the
-    // name's bytes are percent-encoded so that '#' or '?' in a file name stay
-    // in it, and a name that is not valid UTF-8 reaches SQLite as the system
-    // encodes it. An absolute path goes after an empty authority
-    // ("file:///..."), so that a path beginning with "//" is not read as a
-    // host name.
-    const QString encoded =
-        QString::fromLatin1(QByteArray::fromStdString(DatabaseFileName).toPercentEncoding("/"));
-    const QString uri = (DatabaseFileName.front() == '/' ? QStringLiteral("file://%1?mode=rw")
-                                                         : QStringLiteral("file:%1?mode=rw"))
-                            .arg(encoded);
-    db.setDatabaseName(uri);
-    db.setConnectOptions(
-        QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeout));
-    if (!db.open()) {
-        const std::string message = EngineErrorMessage(db.lastError());
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(connectionName);
-        connectionName.clear();
-        throw EDatabaseError(ToAnsi(QStringLiteral("Impossible d'ouvrir la base de données "
-                                                   "« %1 » : ")
-                                        .arg(FromAnsi(DisplayName()))) +
-                             message);
-    }
-    // A page cache of 16 MB for this connection alone (SQLite's default is
-    // 2 MB): the summing indexes a refresh reads on a file of millions of
-    // figures stay in it from one refresh to the next. Nothing of the file
-    // changes, so other programs sharing it see no difference.
-    QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -16384"));
-    // Qt names the type after SQLite's struct.
-    const QVariant handle = db.driver()->handle();
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-        fileHandle = *static_cast<sqlite3* const*>(handle.data());
 }
 
 void TABSDatabase::openServer(const QString& alias) {
@@ -407,52 +338,6 @@ void TABSDatabase::Select(const std::string& statement, QStringList& columns,
     }
     if (query.lastError().isValid())
         throw EDatabaseError(EngineErrorMessage(query.lastError()));
-}
-
-// A SELECT on a file runs straight on SQLite's handle, from the statement's
-// UTF-8 text: the values and errors are those Qt's driver would give, without
-// its conversion of every statement to UTF-16 and its description of every
-// column (measured: 14 % of the time of a refresh's statements).
-void TABSDatabase::selectFromFile(const std::string& statement, QStringList& columns,
-                                  std::vector<std::vector<QVariant>>& rows) {
-    const auto fail = [&](int code) { throw EDatabaseError(FileErrorMessage(fileHandle, code)); };
-    sqlite3_stmt* raw = nullptr;
-    const int prepared = sqlite3_prepare_v2(fileHandle, statement.c_str(),
-                                            static_cast<int>(statement.size()), &raw, nullptr);
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
-    if (prepared != SQLITE_OK)
-        fail(prepared);
-    if (!raw) // blanks or a comment only
-        throw EDatabaseError("La requête ne contient aucune instruction.");
-    const int count = sqlite3_column_count(raw);
-    for (int i = 0; i < count; ++i)
-        columns << QString::fromUtf8(sqlite3_column_name(raw, i)).remove(QLatin1Char('"'));
-    int step;
-    while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
-        std::vector<QVariant> row;
-        row.reserve(static_cast<std::size_t>(count));
-        for (int i = 0; i < count; ++i) {
-            switch (sqlite3_column_type(raw, i)) {
-            case SQLITE_INTEGER:
-                row.emplace_back(static_cast<qlonglong>(sqlite3_column_int64(raw, i)));
-                break;
-            case SQLITE_FLOAT:
-                row.emplace_back(sqlite3_column_double(raw, i));
-                break;
-            case SQLITE_NULL:
-                row.emplace_back();
-                break;
-            default:
-                row.emplace_back(
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, i)),
-                                      sqlite3_column_bytes(raw, i)));
-                break;
-            }
-        }
-        rows.push_back(std::move(row));
-    }
-    if (step != SQLITE_DONE)
-        fail(step);
 }
 
 void TABSDatabase::runControl(const std::string& statement, bool canRetry, bool traced) {

@@ -128,6 +128,8 @@ private:
     void selectFromFile(const std::string& statement, QStringList& columns,
                         std::vector<std::vector<QVariant>>& rows);
     void trace(const std::string& statement) const;
+    // Throws, in French, when DatabaseFileName names no file or a folder.
+    void checkFile() const;
     void openFile(const QString& alias);
     void openServer(const QString& alias);
     bool connectionLost(const QSqlError& error) const;
