@@ -24,5 +24,9 @@ inline QString MissingColumnWords() {
 // an empty text when it is none of the common cases. text: the engine's own
 // message.
 QString FileWords(const QSqlError& error, const QString& text);
+// The same for a server's error (PostgreSQL's SQLSTATE codes, libpq's texts
+// when connecting). standby: the server is a standby, which refuses every
+// write.
+QString ServerWords(const QSqlError& error, const QString& text, bool standby);
 
 } // namespace engine
