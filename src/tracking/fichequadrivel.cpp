@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QFont>
@@ -101,6 +102,9 @@ public:
 private:
     QWidget* window;
 };
+
+// Thrown from a refresh's reading when the user stops it.
+struct RefreshStopped {};
 
 // A label of two lines at most: its text wrapped when it fits them, else
 // one line cut with "…"; the whole text stays in text() and in the tip.
@@ -197,10 +201,26 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     connect(lvData->header(), &QHeaderView::sectionClicked, this,
             [this](int column) { toolkit::Guard([&] { lvDataColumnClick(column); }); });
 
-    btnCopierTout = createButton(this, "btnCopierTout", "&Copier tout");
-    btnExporter = createButton(this, "btnExporter", "E&xporter…");
-    btnImprimer = createButton(this, "btnImprimer", "&Imprimer…");
-    btnEvolution = createButton(this, "btnEvolution", "É&volution…");
+    btnCopierTout = createButton(this, "btnCopierTout", "Copier tout");
+    btnExporter = createButton(this, "btnExporter", "Exporter…");
+    btnImprimer = createButton(this, "btnImprimer", "Imprimer…");
+    btnEvolution = createButton(this, "btnEvolution", "Évolution…");
+    // Alt and a letter press the buttons; their captions stay as written.
+    const std::pair<QPushButton*, Qt::Key> altKeys[] = {{btnCopierTout, Qt::Key_C},
+                                                        {btnExporter, Qt::Key_X},
+                                                        {btnImprimer, Qt::Key_I},
+                                                        {btnEvolution, Qt::Key_V}};
+    for (const auto& [button, key] : altKeys) {
+        button->setShortcut(QKeySequence(Qt::ALT | key));
+        button->setToolTip(button->shortcut().toString(QKeySequence::NativeText));
+    }
+    lblProgression = new QLabel(this);
+    lblProgression->setObjectName("lblProgression");
+    lblProgression->hide();
+    btnArreter = createButton(this, "btnArreter", "Arrêter");
+    btnArreter->setToolTip(QStringLiteral("Arrêter l'actualisation (Échap)"));
+    btnArreter->hide();
+    toolkit::OnClick(btnArreter, this, &TFicheQuadrivel::StopRefresh);
     toolkit::OnClick(btnCopierTout, this, &TFicheQuadrivel::actCopierToutClick);
     toolkit::OnClick(btnExporter, this, &TFicheQuadrivel::btnExporterClick);
     toolkit::OnClick(btnImprimer, this, &TFicheQuadrivel::btnImprimerClick);
@@ -266,6 +286,8 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     lvData->setMinimumHeight(60);
     lvTotal->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(lblProgression);
+    buttons->addWidget(btnArreter);
     buttons->addStretch(1);
     for (QPushButton* button : {btnEvolution, btnCopierTout, btnExporter, btnImprimer}) {
         button->setMinimumWidth(100);
@@ -488,21 +510,47 @@ int TFicheQuadrivel::GetDisplayMode() const {
 }
 
 void TFicheQuadrivel::LoadData() {
+    // A refresh lets events through while it reads; none starts another.
+    if (RefreshRunning)
+        return;
     BusyCursor busy(this);
     const TReportSelection selection = Selection();
 
+    RefreshRunning = true;
+    StopAsked = false;
+    RowsRead = 0;
+    LastEvents = 0;
+    RefreshClock.start();
+    struct Ending {
+        TFicheQuadrivel* window;
+        ~Ending() {
+            window->ShowProgress(false);
+            window->RefreshRunning = false;
+        }
+    } ending{this};
+
+    // A refresh that fails or is stopped changes nothing shown: the previous
+    // rows, their totals and the chosen rows stay, and the context line,
+    // still theirs, says so. Rows of half a report would pass for the
+    // figures of the new selection.
+    const auto markContext = [this](const QString& mark) {
+        QString context = lblContexte->toolTip();
+        if (context.isEmpty())
+            context = lblContexte->text();
+        lblContexte->setText(mark + context);
+    };
     std::vector<TReportRow> rows;
     TReportTotals totals;
     try {
-        rows = ComputeReport(Database, selection, {}, &totals);
+        rows = ComputeReport(
+            Database, selection, [this](const TReportRow&) { RowRead(); }, &totals);
+    } catch (const RefreshStopped&) {
+        markContext(QStringLiteral("Actualisation arrêtée — "));
+        if (CloseAsked)
+            QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
     } catch (const std::exception& error) {
-        // A refresh that fails changes nothing shown: the previous rows,
-        // their totals and the chosen rows stay, and the context line, still
-        // theirs, says the refresh failed. Rows of half a report would pass
-        // for the figures of the new selection.
-        static const QString failed = QStringLiteral("Actualisation échouée — ");
-        if (!lblContexte->text().startsWith(failed))
-            lblContexte->setText(failed + lblContexte->text());
+        markContext(QStringLiteral("Actualisation échouée — "));
         throw std::runtime_error(
             std::string("L'actualisation du tableau a échoué ; il montre encore les chiffres "
                         "précédents.\n") +
@@ -514,6 +562,96 @@ void TFicheQuadrivel::LoadData() {
     if (Evolution)
         Evolution->ShowSelection(selection, Context());
     busy.Finish();
+}
+
+void TFicheQuadrivel::RowRead() {
+    ++RowsRead;
+    const qint64 now = RefreshClock.elapsed();
+    if (!ProgressShown) {
+        if (now < ProgressDelayMs)
+            return;
+        ShowProgress(true);
+    } else if (now - LastEvents < 50) {
+        return;
+    }
+    LastEvents = now;
+    lblProgression->setText(
+        QStringLiteral("Lecture en cours : %1 %2")
+            .arg(QLocale(QLocale::French, QLocale::France).toString(qlonglong(RowsRead)),
+                 RowsRead == 1 ? QStringLiteral("ligne lue") : QStringLiteral("lignes lues")));
+    QCoreApplication::processEvents();
+    if (StopAsked)
+        throw RefreshStopped();
+}
+
+void TFicheQuadrivel::ShowProgress(bool shown) {
+    if (shown == ProgressShown)
+        return;
+    ProgressShown = shown;
+    if (shown) {
+        // What would read the database or change the selection waits; the
+        // list keeps showing the previous rows and scrolls.
+        WaitingControls.clear();
+        const auto wait = [this](QObject* control, bool enabled, auto disable) {
+            if (enabled) {
+                disable();
+                WaitingControls.push_back(control);
+            }
+        };
+        for (QWidget* control : std::initializer_list<QWidget*>{
+                 cblNiveau, cblAgence, cblUtilisateur, cblFournisseur, cblPeriode, btnEvolution,
+                 btnCopierTout, btnExporter, btnImprimer})
+            wait(control, control->isEnabled(), [control] { control->setEnabled(false); });
+        for (QShortcut* shortcut : findChildren<QShortcut*>())
+            wait(shortcut, shortcut->isEnabled(), [shortcut] { shortcut->setEnabled(false); });
+        for (QAction* action : lvData->actions())
+            wait(action, action->isEnabled(), [action] { action->setEnabled(false); });
+        if (Evolution)
+            wait(Evolution, Evolution->isEnabled(), [this] { Evolution->setEnabled(false); });
+        lblProgression->show();
+        btnArreter->show();
+        btnArreter->setFocus();
+        return;
+    }
+    lblProgression->hide();
+    btnArreter->hide();
+    for (QObject* control : WaitingControls) {
+        if (auto* widget = qobject_cast<QWidget*>(control))
+            widget->setEnabled(true);
+        else if (auto* shortcut = qobject_cast<QShortcut*>(control))
+            shortcut->setEnabled(true);
+        else if (auto* action = qobject_cast<QAction*>(control))
+            action->setEnabled(true);
+    }
+    WaitingControls.clear();
+    lvData->setFocus();
+}
+
+void TFicheQuadrivel::StopRefresh() {
+    if (RefreshRunning)
+        StopAsked = true;
+}
+
+void TFicheQuadrivel::keyPressEvent(QKeyEvent* event) {
+    if (RefreshRunning && event->matches(QKeySequence::Cancel)) {
+        StopRefresh();
+        event->accept();
+        return;
+    }
+    TForm::keyPressEvent(event);
+}
+
+void TFicheQuadrivel::closeEvent(QCloseEvent* event) {
+    // Closing while a refresh reads stops it first; the window closes once
+    // the reading has ended.
+    if (RefreshRunning) {
+        StopAsked = true;
+        CloseAsked = true;
+        event->ignore();
+        return;
+    }
+    CloseAsked = false;
+    TForm::closeEvent(event);
 }
 
 TReportSelection TFicheQuadrivel::Selection() const {
@@ -531,6 +669,8 @@ TReportSelection TFicheQuadrivel::Selection() const {
 }
 
 void TFicheQuadrivel::lvDataActivate() {
+    if (RefreshRunning)
+        return;
     const int row = lvData->indexOfTopLevelItem(lvData->currentItem());
     if (row < 0 || row >= int(Shown.size()))
         return;

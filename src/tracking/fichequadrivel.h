@@ -7,6 +7,7 @@
 #include "ui/toolkit.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLocale>
 #include <QPointer>
@@ -62,11 +63,22 @@ public:
     QPushButton* btnImprimer;
     // Opens the chart of the 13 months, which then follows the selection.
     QPushButton* btnEvolution;
+    // Shown while a long refresh reads: how far it is, and the button that
+    // stops it (as Escape does).
+    QLabel* lblProgression;
+    QPushButton* btnArreter;
     // The list's context menu.
     QAction* actCopier;
     QAction* actCopierTout;
     QAction* actExporter;
     QAction* actImprimer;
+
+    // How long a refresh reads before its progress shows and the window
+    // lets events through; tests shorten it.
+    int ProgressDelayMs = 500;
+    // Asks the refresh under way to stop: the rows shown before it stay.
+    void StopRefresh();
+    bool Refreshing() const { return RefreshRunning; }
 
     // Where the exported file goes: asked with a file dialog (CSV or Excel
     // workbook), proposing a name; an empty answer cancels. Tests replace it.
@@ -117,6 +129,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -131,6 +145,12 @@ private:
     void FitColumns();
     void CopyRows(const std::vector<TReportRow>& rows, bool withTitles);
     bool WriteExport(const QString& path, const QByteArray& bytes, const QString& failure);
+    // Called for each row a refresh reads: past ProgressDelayMs, shows the
+    // progress, lets events through now and then and stops when asked.
+    void RowRead();
+    // Disables what must wait for the refresh (filters, buttons, shortcuts)
+    // and shows the progress; false gives them back.
+    void ShowProgress(bool shown);
 
     TABSDatabase* Database = nullptr; // borrowed from the main window
     std::string UserCode;
@@ -150,4 +170,13 @@ private:
     int SortColumn = -1; // -1: French order of the labels
     bool SortAscending = true;
     QPointer<TFicheEvolution> Evolution;
+    // The refresh under way.
+    bool RefreshRunning = false;
+    bool StopAsked = false;
+    bool CloseAsked = false;
+    bool ProgressShown = false;
+    long RowsRead = 0;
+    QElapsedTimer RefreshClock;
+    qint64 LastEvents = 0;
+    std::vector<QObject*> WaitingControls;
 };

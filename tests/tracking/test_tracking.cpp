@@ -161,6 +161,7 @@ private slots:
     void numberTextsAndCounts();
     void ratesFromTruncatedCountsAndOverflow();
     void failurePartWayKeepsRowsAndRestoresCursor();
+    void longRefreshShowsProgressAndStops();
     void screenShowsEveryChangedFigure();
     void mainWindowOpensIt();
     void everyWindowFitsASmallScreen();
@@ -656,6 +657,73 @@ void TestTracking::failurePartWayKeepsRowsAndRestoresCursor() {
              Rows{row("Marseille", Texts(kAdminLevels[2].begin() + 1, kAdminLevels[2].end()))});
 }
 
+namespace {
+
+// Runs action once, as soon as the window's refresh is reading and lets
+// events through.
+void WhileReading(TFicheQuadrivel& w, const std::function<void()>& action) {
+    auto* timer = new QTimer(&w);
+    timer->setInterval(0);
+    QObject::connect(timer, &QTimer::timeout, [&w, timer, action] {
+        if (!w.Refreshing())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        action();
+    });
+    timer->start();
+}
+
+} // namespace
+
+void TestTracking::longRefreshShowsProgressAndStops() {
+    Session s(true);
+    TFicheQuadrivel& w = s.window;
+    s.open();
+    MessageRecorder messages;
+    w.lvData->topLevelItem(1)->setSelected(true);
+    const QString before = w.lblContexte->text();
+    // Every refresh now counts as long: its progress shows from the first
+    // row on.
+    w.ProgressDelayMs = 0;
+
+    // While it reads, the filters and buttons wait and the progress shows;
+    // Escape stops it, and the rows of before stay with their selection.
+    QStringList seen;
+    WhileReading(w, [&] {
+        seen << w.lblProgression->text();
+        QVERIFY(w.btnArreter->isVisible());
+        QVERIFY(!w.cblNiveau->isEnabled());
+        QVERIFY(!w.btnExporter->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.btnArreter));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    });
+    Pick(w.cblNiveau, 1);
+    QCOMPARE(seen, QStringList({"Lecture en cours : 1 ligne lue"}));
+    QCOMPARE(rowsOf(w.lvData), kAdminLevels);
+    QCOMPARE(w.lvData->selectedItems(), QList<QTreeWidgetItem*>{w.lvData->topLevelItem(1)});
+    QCOMPARE(w.lblContexte->text(), "Actualisation arrêtée — " + before);
+    QVERIFY(messages.messages.empty());
+    QVERIFY(w.cblNiveau->isEnabled() && w.btnExporter->isEnabled());
+    QVERIFY(!w.btnArreter->isVisible() && !w.lblProgression->isVisible());
+    QVERIFY(w.isVisible());
+    QCOMPARE(s.db.findChildren<TABSQuery*>().size(), 0);
+
+    // Left alone, it reads every row; the button stops it as Escape does.
+    Pick(w.cblNiveau, 1);
+    QCOMPARE(rowsOf(w.lvData), kNordAgencies);
+    WhileReading(w, [&] { QTest::mouseClick(w.btnArreter, Qt::LeftButton); });
+    Pick(w.cblNiveau, 0);
+    QCOMPARE(rowsOf(w.lvData), kNordAgencies);
+    QVERIFY(w.lblContexte->text().startsWith("Actualisation arrêtée — "));
+
+    // Closing the window while it reads stops the refresh, then closes.
+    WhileReading(w, [&] { w.close(); });
+    Pick(w.cblNiveau, 0);
+    QTRY_VERIFY(!w.isVisible());
+    QVERIFY(messages.messages.empty());
+}
+
 void TestTracking::screenShowsEveryChangedFigure() {
     // A refresh paints again only around the cells whose text changed: what
     // the window holds on screen must still be what a full painting of the
@@ -814,7 +882,6 @@ void TestTracking::keyboardAndDrillDown() {
     s.file.Exec("INSERT INTO data VALUES ('NB_RELANCES', 2027, 1, 'A1', 'U1', 'F1', 'D9', 10)");
     QTest::keyClick(&w, Qt::Key_F5);
     QCOMPARE(toolkit::ListRowTexts(w.lvData, 0)[6], std::string("12"));
-    QCOMPARE(w.btnImprimer->text(), QString("&Imprimer…"));
     // Ctrl+E asks where to export; Ctrl+P opens the print preview.
     QString proposed;
     w.AskFileName = [&](const QString& name) {
@@ -827,6 +894,11 @@ void TestTracking::keyboardAndDrillDown() {
     CloseNextModal([&](QWidget* modal) { preview = modal->windowTitle(); });
     QTest::keyClick(&w, Qt::Key_P, Qt::ControlModifier);
     QCOMPARE(preview, QString("Aperçu avant impression"));
+    // Alt and a letter press a button, as an animated click.
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QTest::keyClick(&w, Qt::Key_V, Qt::AltModifier);
+    QTRY_VERIFY(w.EvolutionWindow() != nullptr);
 }
 
 QTEST_MAIN(TestTracking)
