@@ -326,8 +326,7 @@ bool TFicheEvolution::SaveChart(const QString& path) {
         buffer.open(QIODevice::WriteOnly);
         {
             QPdfWriter pdf(&buffer);
-            pdf.setPageSize(QPageSize(QPageSize::A4));
-            pdf.setPageOrientation(QPageLayout::Landscape);
+            SetA4Landscape(&pdf);
             pdf.setResolution(150);
             pdf.setTitle(Chart1->chart()->title());
             pdf.setCreator(QStringLiteral("Quadrivel"));

@@ -865,8 +865,7 @@ bool TFicheQuadrivel::ExportPdf(const QString& path) const {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    printer.setPageOrientation(QPageLayout::Landscape);
+    SetA4Landscape(&printer);
     if (PrintReport(&printer, Shown, Totals, Context()))
         return true;
     toolkit::ShowMessage(
@@ -878,8 +877,7 @@ bool TFicheQuadrivel::ExportPdf(const QString& path) const {
 
 void TFicheQuadrivel::btnImprimerClick() {
     QPrinter printer(QPrinter::HighResolution);
-    printer.setPageSize(QPageSize(QPageSize::A4));
-    printer.setPageOrientation(QPageLayout::Landscape);
+    SetA4Landscape(&printer);
     printer.setDocName(QStringLiteral("Tableau de suivi"));
     QPrintPreviewDialog preview(&printer, this);
     preview.setWindowTitle(QStringLiteral("Aperçu avant impression"));

@@ -255,6 +255,11 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error
     return false;
 }
 
+void SetA4Landscape(QPagedPaintDevice* device) {
+    device->setPageSize(QPageSize(QPageSize::A4));
+    device->setPageOrientation(QPageLayout::Landscape);
+}
+
 bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
                  const TReportTotals& totals, const TReportContext& context) {
     QPainter painter;

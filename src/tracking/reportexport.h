@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+class QPagedPaintDevice;
 class QPainter;
 class QPrinter;
 
@@ -73,9 +74,12 @@ QString ReportFileName(const TReportContext& context);
 // error, in French, when the file could not be written.
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error);
 
+// Sets the page every printed report and PDF uses: A4 landscape.
+void SetA4Landscape(QPagedPaintDevice* device);
+
 // Paints the report on the printer's pages: title, month, filters, database
 // and user code, the table with its titles repeated on every page, the totals
-// lines and the date printed. The printer is set to A4 landscape by the
-// caller. False when the printer (or the PDF file) could not be opened.
+// lines and the date printed. The caller sets the page (SetA4Landscape). False when the printer (or
+// the PDF file) could not be opened.
 bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
                  const TReportTotals& totals, const TReportContext& context);
