@@ -6,7 +6,7 @@
 QUADRIVEL_PACKAGES="cmake g++ make pkgconf qt6-base-dev qt6-charts-dev libqt6opengl6-dev \
 libqt6sql6-sqlite libqt6sql6-psql qt6-translations-l10n libgl-dev libsqlite3-dev sqlite3 \
 libpq-dev postgresql libbenchmark-dev librsvg2-bin desktop-file-utils appstream \
-libxlsxwriter-dev zlib1g-dev python3-openpyxl procps ${QUADRIVEL_EXTRA_PACKAGES:-}"
+libxlsxwriter-dev zlib1g-dev python3-openpyxl procps poppler-utils ${QUADRIVEL_EXTRA_PACKAGES:-}"
 
 quadrivel_install_packages() {
     local missing=()

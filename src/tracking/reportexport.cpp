@@ -13,10 +13,13 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QStorageInfo>
+#include <QTextLayout>
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <numeric>
 #include <utility>
 
 const std::vector<std::string>& ReportColumnTitles() {
@@ -258,126 +261,281 @@ bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error
 void SetA4Landscape(QPagedPaintDevice* device) {
     device->setPageSize(QPageSize(QPageSize::A4));
     device->setPageOrientation(QPageLayout::Landscape);
+    // At least 10 mm on every side, more where a printer cannot print so
+    // near the edge. Qt places the page's origin on a whole point (measured:
+    // margins of 10 mm print at 9.88 mm), hence the half millimetre more.
+    QPageLayout page = device->pageLayout();
+    page.setUnits(QPageLayout::Millimeter);
+    const QMarginsF least = page.minimumMargins();
+    constexpr qreal margin = 10.5;
+    device->setPageMargins(QMarginsF(std::max(margin, least.left()), std::max(margin, least.top()),
+                                     std::max(margin, least.right()),
+                                     std::max(margin, least.bottom())),
+                           QPageLayout::Millimeter);
 }
+
+namespace {
+
+// Lays out a paragraph in the width, wrapped between words (or anywhere in a
+// word longer than the width); draws it at top when a painter is given.
+// Returns its height.
+int paragraph(QPainter* painter, QPaintDevice* device, const QFont& font, const QString& text,
+              int left, int top, int width) {
+    QTextLayout layout(text, font, device);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    qreal height = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, height));
+        height += line.height();
+    }
+    layout.endLayout();
+    if (painter)
+        layout.draw(painter, QPointF(left, top));
+    return int(std::ceil(height));
+}
+
+// Where the printed report's pieces go on the pages.
+struct TPrintLayout {
+    QRect area; // the page's printable rectangle, from (0, 0)
+    QFont body, title;
+    // The table's fonts: rows, totals lines and column titles.
+    QFont cells, totals, titles;
+    int line = 0; // height of a table row
+    int pad = 0;  // room on each side of a cell's text
+    int gap = 0;  // space under the heading's lines
+    int headingHeight = 0;
+    int footerHeight = 0;
+    std::vector<int> left; // column edges
+    struct TPage {
+        std::size_t first = 0; // rows [first, end) of the report
+        std::size_t end = 0;
+        bool totals = false;
+    };
+    std::vector<TPage> pages;
+};
+
+QString filtersLine(const TReportContext& context) {
+    return QStringLiteral("%1 : %2    Agence : %3    Utilisateur : %4    Fournisseur : %5")
+        .arg(QString::fromStdString(context.levelCaption), allOr(context.level, "tous"),
+             allOr(context.agency, "toutes"), allOr(context.user, "tous"),
+             allOr(context.supplier, "tous"));
+}
+
+QString sourceLine(const TReportContext& context) {
+    return QStringLiteral("Base : %1    Code utilisateur : %2")
+        .arg(QString::fromStdString(DisplayDatabaseName(context.database)),
+             userAndLogin(context, QStringLiteral("    ")));
+}
+
+QString reportTitle(const TReportContext& context) {
+    return QStringLiteral("Tableau de suivi — %1").arg(FrenchMonth(context.year, context.month));
+}
+
+// Each column's width for its widest text (column title, row, totals line)
+// in the table's fonts of the given size, padding included.
+std::vector<int> naturalWidths(TPrintLayout& layout, QPaintDevice* device, qreal pointSize,
+                               const std::vector<std::vector<QString>>& rowTexts,
+                               const std::vector<std::vector<QString>>& totalTexts) {
+    layout.cells = layout.body;
+    layout.cells.setPointSizeF(pointSize);
+    layout.totals = layout.cells;
+    layout.totals.setBold(true);
+    layout.titles = layout.totals;
+    layout.titles.setPointSizeF(pointSize * 8.5 / 9);
+    const QFontMetricsF cells(layout.cells, device), totals(layout.totals, device),
+        titles(layout.titles, device);
+    layout.line = int(std::ceil(cells.height() * 3 / 2));
+    layout.pad = layout.line / 4;
+    std::vector<qreal> widest(ReportColumnTitles().size(), 0);
+    auto measure = [&widest](const QFontMetricsF& metrics, const std::vector<QString>& texts) {
+        for (std::size_t i = 0; i < texts.size() && i < widest.size(); ++i)
+            widest[i] = std::max(widest[i], metrics.horizontalAdvance(texts[i]));
+    };
+    std::vector<QString> titleTexts;
+    for (const std::string& text : ReportColumnTitles())
+        titleTexts.push_back(QString::fromStdString(text));
+    measure(titles, titleTexts);
+    for (const std::vector<QString>& texts : rowTexts)
+        measure(cells, texts);
+    for (const std::vector<QString>& texts : totalTexts)
+        measure(totals, texts);
+    std::vector<int> widths;
+    for (qreal width : widest)
+        widths.push_back(int(std::ceil(width)) + 2 * layout.pad + 1);
+    return widths;
+}
+
+std::vector<QString> cellTexts(const TReportRow& row) {
+    std::vector<QString> texts;
+    for (const std::string& text : ReportRowTexts(row))
+        texts.push_back(FromAnsiOneLine(text));
+    return texts;
+}
+
+// The table's columns take the width of their widest text. When they do not
+// fit the page, the table's font gets smaller, down to a size still easy to
+// read; past that the label column alone gives way (its labels are cut with
+// "…"), never a figure: if the figures alone still do not fit, the font gets
+// smaller again. Then the rows are shared between the pages, so that the
+// number of pages is known before the first is drawn.
+TPrintLayout LayOut(QPrinter* printer, const std::vector<TReportRow>& rows,
+                    const std::vector<TReportRow>& totalLines, const TReportContext& context) {
+    TPrintLayout layout;
+    const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
+    layout.area = QRect(0, 0, page.width(), page.height());
+    layout.body = QFont(QStringLiteral("Sans Serif"));
+    layout.body.setPointSizeF(9);
+    layout.title = layout.body;
+    layout.title.setPointSizeF(16);
+    layout.title.setBold(true);
+
+    std::vector<std::vector<QString>> rowTexts, totalTexts;
+    for (const TReportRow& row : rows)
+        rowTexts.push_back(cellTexts(row));
+    for (const TReportRow& row : totalLines)
+        totalTexts.push_back(cellTexts(row));
+
+    const int width = layout.area.width();
+    constexpr qreal readable = 7; // points
+    std::vector<int> widths;
+    for (qreal size = 9;; size -= size > readable ? 0.5 : 0.25) {
+        widths = naturalWidths(layout, printer, size, rowTexts, totalTexts);
+        const int all = std::accumulate(widths.begin(), widths.end(), 0);
+        if (all <= width)
+            break;
+        if (size > readable)
+            continue;
+        // The label column keeps at least room for its title and the
+        // totals lines' labels.
+        const int least = naturalWidths(layout, printer, size, {}, totalTexts)[0];
+        const int figures = all - widths[0];
+        if (figures + least <= width || size <= 1) {
+            widths[0] = std::max(width - figures, 0);
+            break;
+        }
+    }
+    // Room to spare goes to every column alike.
+    const int spare = width - std::accumulate(widths.begin(), widths.end(), 0);
+    layout.left = {layout.area.left()};
+    for (std::size_t i = 0; i < widths.size(); ++i)
+        layout.left.push_back(layout.left.back() + widths[i] +
+                              (spare > 0 ? spare / int(widths.size()) : 0));
+
+    const QFontMetrics body(layout.body, printer);
+    layout.footerHeight = body.height() * 3 / 2;
+    layout.gap = body.height() * 3 / 8;
+    layout.headingHeight = QFontMetrics(layout.title, printer).height() + layout.gap;
+    for (const QString& text : {filtersLine(context), sourceLine(context)})
+        layout.headingHeight +=
+            paragraph(nullptr, printer, layout.body, text, 0, 0, width) + layout.gap;
+
+    // Rows, then the totals lines (on a page of their own when the last
+    // rows leave no room for them); an empty report's message takes the
+    // place of one row.
+    const std::size_t count = std::max<std::size_t>(rows.size(), 1);
+    const int bottom = layout.area.bottom() - layout.footerHeight - layout.gap;
+    for (std::size_t next = 0; layout.pages.empty() || !layout.pages.back().totals;) {
+        const int top = layout.area.top() + (layout.pages.empty() ? layout.headingHeight : 0);
+        const std::size_t room = std::max(1, (bottom - top - layout.line) / layout.line);
+        TPrintLayout::TPage page{next, std::min(count, next + room), false};
+        next = page.end;
+        page.totals = next == count && room - (page.end - page.first) >= totalLines.size();
+        layout.pages.push_back(page);
+        if (next == count && !page.totals)
+            layout.pages.push_back({count, count, true});
+    }
+    return layout;
+}
+
+} // namespace
 
 bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
                  const TReportTotals& totals, const TReportContext& context) {
+    const std::vector<TReportRow> totalLines = totals.Lines();
+    const TPrintLayout layout = LayOut(printer, rows, totalLines, context);
+    const QRect& area = layout.area;
     QPainter painter;
     if (!painter.begin(printer))
         return false;
     painter.setPen(Qt::black);
-    const QRect page = printer->pageLayout().paintRectPixels(printer->resolution());
-    const QRect area(0, 0, page.width(), page.height());
-
-    QFont body(QStringLiteral("Sans Serif"));
-    body.setPointSizeF(9);
-    QFont bold = body;
-    bold.setBold(true);
-    QFont titles = bold;
-    titles.setPointSizeF(8.5);
-    QFont title = body;
-    title.setPointSizeF(16);
-    title.setBold(true);
-
-    painter.setFont(body);
-    const int line = QFontMetrics(body, printer).height() * 3 / 2;
-    const int pad = line / 4;
-
-    // Column widths in proportions that fit the titles on an A4 page.
-    static const int proportions[] = {210, 100, 90, 100, 95, 75, 110, 85, 115, 125};
-    int proportionTotal = 0;
-    for (int proportion : proportions)
-        proportionTotal += proportion;
-    std::vector<int> left{area.left()};
-    for (int proportion : proportions)
-        left.push_back(left.back() + area.width() * proportion / proportionTotal);
+    const int line = layout.line;
 
     const QString printed =
         QStringLiteral("Imprimé le %1")
             .arg(QLocale(QLocale::French, QLocale::France)
                      .toString(QDateTime::currentDateTime(), QStringLiteral("dd/MM/yyyy à HH:mm")));
-    int pageNumber = 1;
-    auto footer = [&] {
-        painter.setFont(body);
-        const QRect band(area.left(), area.bottom() - line, area.width(), line);
+    auto footer = [&](std::size_t pageIndex) {
+        painter.setFont(layout.body);
+        const QRect band(area.left(), area.bottom() - layout.footerHeight, area.width(),
+                         layout.footerHeight);
         painter.drawText(band, Qt::AlignLeft | Qt::AlignVCenter, printed);
-        painter.drawText(band, Qt::AlignRight | Qt::AlignVCenter,
-                         QStringLiteral("Page %1").arg(pageNumber));
+        painter.drawText(
+            band, Qt::AlignRight | Qt::AlignVCenter,
+            QStringLiteral("Page %1 / %2").arg(pageIndex + 1).arg(layout.pages.size()));
     };
-    auto drawRow = [&](int y, const std::vector<std::string>& cells, const QFont& font,
-                       bool shaded) {
+    auto drawRow = [&](int y, const std::vector<QString>& cells, const QFont& font, bool shaded) {
         painter.setFont(font);
         if (shaded)
             painter.fillRect(QRect(area.left(), y, area.width(), line), QColor(230, 230, 230));
-        for (std::size_t i = 0; i < cells.size() && i + 1 < left.size(); ++i) {
-            const QRect cell(left[i] + pad, y, left[i + 1] - left[i] - 2 * pad, line);
-            const Qt::Alignment align = i == 0 ? Qt::AlignLeft : Qt::AlignRight;
-            painter.drawText(
-                cell, align | Qt::AlignVCenter,
-                QFontMetrics(font, printer)
-                    .elidedText(FromAnsiOneLine(cells[i]), Qt::ElideRight, cell.width()));
+        const QFontMetrics metrics(font, printer);
+        for (std::size_t i = 0; i < cells.size() && i + 1 < layout.left.size(); ++i) {
+            const QRect cell(layout.left[i] + layout.pad, y,
+                             layout.left[i + 1] - layout.left[i] - 2 * layout.pad, line);
+            // Only a label can be wider than its column.
+            const QString text =
+                i == 0 ? metrics.elidedText(cells[i], Qt::ElideRight, cell.width()) : cells[i];
+            painter.drawText(cell, (i == 0 ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
+                             text);
         }
     };
+    std::vector<QString> titleTexts;
+    for (const std::string& text : ReportColumnTitles())
+        titleTexts.push_back(QString::fromStdString(text));
     auto drawTitles = [&](int y) {
-        drawRow(y, ReportColumnTitles(), titles, true);
+        drawRow(y, titleTexts, layout.titles, true);
         painter.drawLine(area.left(), y + line, area.right(), y + line);
         return y + line;
     };
 
-    // Heading of the first page.
-    int y = area.top();
-    painter.setFont(title);
-    const int titleHeight = QFontMetrics(title, printer).height();
-    painter.drawText(
-        QRect(area.left(), y, area.width(), titleHeight), Qt::AlignLeft,
-        QStringLiteral("Tableau de suivi — %1").arg(FrenchMonth(context.year, context.month)));
-    y += titleHeight + pad;
-    painter.setFont(body);
-    const QString filters =
-        QStringLiteral("%1 : %2    Agence : %3    Utilisateur : %4    Fournisseur : %5")
-            .arg(QString::fromStdString(context.levelCaption), allOr(context.level, "tous"),
-                 allOr(context.agency, "toutes"), allOr(context.user, "tous"),
-                 allOr(context.supplier, "tous"));
-    painter.drawText(QRect(area.left(), y, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
-                     filters);
-    y += line;
-    const QString user = userAndLogin(context, QStringLiteral("    "));
-    painter.drawText(QRect(area.left(), y, area.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("Base : %1    Code utilisateur : %2")
-                         .arg(QString::fromStdString(DisplayDatabaseName(context.database)), user));
-    y += line + pad;
-    y = drawTitles(y);
-
-    const int bottom = area.bottom() - line - pad; // above the footer
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (y + line > bottom) {
-            footer();
+    for (std::size_t p = 0; p < layout.pages.size(); ++p) {
+        const TPrintLayout::TPage& page = layout.pages[p];
+        if (p > 0)
             printer->newPage();
-            ++pageNumber;
-            y = drawTitles(area.top());
+        int y = area.top();
+        if (p == 0) {
+            // Heading of the first page.
+            painter.setFont(layout.title);
+            const int titleHeight = QFontMetrics(layout.title, printer).height();
+            painter.drawText(QRect(area.left(), y, area.width(), titleHeight), Qt::AlignLeft,
+                             reportTitle(context));
+            y += titleHeight + layout.gap;
+            for (const QString& text : {filtersLine(context), sourceLine(context)})
+                y += paragraph(&painter, printer, layout.body, text, area.left(), y, area.width()) +
+                     layout.gap;
         }
-        drawRow(y, ReportRowTexts(rows[i]), body, i % 2 == 1);
-        y += line;
+        y = drawTitles(y);
+        for (std::size_t i = page.first; i < page.end; ++i, y += line) {
+            if (i < rows.size()) {
+                drawRow(y, cellTexts(rows[i]), layout.cells, i % 2 == 1);
+                continue;
+            }
+            painter.setFont(layout.cells);
+            painter.drawText(QRect(area.left() + layout.pad, y, area.width(), line),
+                             Qt::AlignLeft | Qt::AlignVCenter,
+                             QStringLiteral("Aucune donnée pour cette sélection"));
+        }
+        if (page.totals) {
+            painter.drawLine(area.left(), y, area.right(), y);
+            for (const TReportRow& totalLine : totalLines) {
+                drawRow(y, cellTexts(totalLine), layout.totals, false);
+                y += line;
+            }
+        }
+        footer(p);
     }
-    if (rows.empty()) {
-        painter.drawText(QRect(area.left(), y, area.width(), line),
-                         Qt::AlignLeft | Qt::AlignVCenter,
-                         QStringLiteral("Aucune donnée pour cette sélection"));
-        y += line;
-    }
-    const std::vector<TReportRow> totalLines = totals.Lines();
-    const int totalsHeight = line * int(totalLines.size());
-    if (y + totalsHeight > bottom) {
-        footer();
-        printer->newPage();
-        ++pageNumber;
-        y = drawTitles(area.top());
-    }
-    painter.drawLine(area.left(), y, area.right(), y);
-    for (const TReportRow& totalLine : totalLines) {
-        drawRow(y, ReportRowTexts(totalLine), bold, false);
-        y += line;
-    }
-    footer();
     return painter.end();
 }

@@ -74,12 +74,16 @@ QString ReportFileName(const TReportContext& context);
 // error, in French, when the file could not be written.
 bool WriteWholeFile(const QString& path, const QByteArray& bytes, QString* error);
 
-// Sets the page every printed report and PDF uses: A4 landscape.
+// Sets the page every printed report and PDF uses: A4 landscape, margins of
+// at least 10 mm (more where the printer needs them).
 void SetA4Landscape(QPagedPaintDevice* device);
 
 // Paints the report on the printer's pages: title, month, filters, database
 // and user code, the table with its titles repeated on every page, the totals
-// lines and the date printed. The caller sets the page (SetA4Landscape). False when the printer (or
-// the PDF file) could not be opened.
+// lines, and at the foot of each page the date printed and "Page 1 / 2". Each
+// column is as wide as its widest text; a table wider than the page is
+// printed in a smaller font, and only labels are ever cut, never a figure.
+// The caller sets the page (SetA4Landscape). False when the printer (or the
+// PDF file) could not be opened.
 bool PrintReport(QPrinter* printer, const std::vector<TReportRow>& rows,
                  const TReportTotals& totals, const TReportContext& context);

@@ -418,6 +418,17 @@ void TestEvolution::chartFollowsTheTableAndSaves() {
     QTest::mouseClick(chart->btnEnregistrer, Qt::LeftButton);
     QFile pdf(path);
     QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
+    // A4 landscape, the chart 10 mm or more from every edge.
+    const PdfInk ink = PdfPageInk(path, 1);
+    QVERIFY2(std::abs(ink.width - 297) < 1 && std::abs(ink.height - 210) < 1 &&
+                 std::min({ink.left, ink.top, ink.right, ink.bottom}) >= 10 - 0.254,
+             qPrintable(QString("%1 x %2 mm, ink %3 %4 %5 %6 mm from the edges")
+                            .arg(ink.width)
+                            .arg(ink.height)
+                            .arg(ink.left)
+                            .arg(ink.top)
+                            .arg(ink.right)
+                            .arg(ink.bottom)));
     MessageRecorder messages;
     path = file.Folder() + "/absent/chart.png";
     QTest::mouseClick(chart->btnEnregistrer, Qt::LeftButton);

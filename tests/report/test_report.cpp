@@ -98,6 +98,41 @@ Run runReport(const QStringList& args) {
     return RunProgram(QStringLiteral(QUADRIVEL_REPORT_PROGRAM), args);
 }
 
+// Prints the rows and their totals into a PDF file on the page every report
+// uses: the file's path, or what went wrong.
+QString printToPdf(const QString& path, const std::vector<TReportRow>& rows,
+                   const TReportContext& context) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    SetA4Landscape(&printer);
+    const QPageLayout page = printer.pageLayout();
+    const QMarginsF margins = page.margins(QPageLayout::Millimeter);
+    if (page.pageSize().id() != QPageSize::A4 || page.orientation() != QPageLayout::Landscape ||
+        std::min({margins.left(), margins.top(), margins.right(), margins.bottom()}) < 10)
+        return "page set-up";
+    if (!PrintReport(&printer, rows, TReportTotals{ReportTotals(rows), false, {}}, context))
+        return "not printed";
+    return path;
+}
+
+// Ink no nearer than 10 mm to any edge of an A4 landscape sheet (within the
+// rendering's dot); what was measured otherwise.
+QString inkWithinMargins(const QString& path, int page) {
+    const PdfInk ink = PdfPageInk(path, page);
+    if (std::abs(ink.width - 297) < 1 && std::abs(ink.height - 210) < 1 &&
+        std::min({ink.left, ink.top, ink.right, ink.bottom}) >= 10 - 0.254)
+        return {};
+    return QString("page %1: %2 x %3 mm, ink %4 %5 %6 %7 mm from the edges")
+        .arg(page)
+        .arg(ink.width)
+        .arg(ink.height)
+        .arg(ink.left)
+        .arg(ink.top)
+        .arg(ink.right)
+        .arg(ink.bottom);
+}
+
 } // namespace
 
 class TestReport : public QObject {
@@ -113,6 +148,7 @@ private slots:
     void contextAndEmptyReport();
     void listsInFrenchOrderWithTheirCodes();
     void longTablesContinueOnFurtherPages();
+    void printedColumnsFitWholeFigures();
     void commandLineEqualsCopyAll();
     void commandLineErrors();
     void commandLineFollowsTheLoginsRights();
@@ -380,6 +416,8 @@ void TestReport::copyAndExportFromTheWindow() {
     QVERIFY(w.ExportPdf(s.file.Folder() + "/export.pdf"));
     QFile pdf(s.file.Folder() + "/export.pdf");
     QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
+    const QString ink = inkWithinMargins(pdf.fileName(), 1);
+    QVERIFY2(ink.isEmpty(), qPrintable(ink));
 
     // After the message of a refused write, the window is as the user left
     // it: its filters, its rows and the row chosen.
@@ -566,27 +604,113 @@ void TestReport::listsInFrenchOrderWithTheirCodes() {
 
 void TestReport::longTablesContinueOnFurtherPages() {
     QTemporaryDir dir;
-    auto pages = [&](std::size_t count) {
-        const QString path = dir.filePath(QString("report-%1.pdf").arg(count));
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(path);
-        printer.setPageSize(QPageSize(QPageSize::A4));
-        printer.setPageOrientation(QPageLayout::Landscape);
-        const std::vector<TReportRow> rows(count, TReportRow{"N1", "Nord", kVal});
-        TReportContext context;
-        context.year = 2026;
-        context.month = 11;
-        PrintReport(&printer, rows, TReportTotals{ReportTotals(rows), false, {}}, context);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return qsizetype(-1);
-        const QByteArray pdf = file.readAll();
-        return pdf.count("/Type /Page") - pdf.count("/Type /Pages");
-    };
-    QCOMPARE(pages(0), qsizetype(1));
-    QCOMPARE(pages(5), qsizetype(1));
-    QVERIFY(pages(200) > 3);
+    TReportContext context;
+    context.year = 2026;
+    context.month = 11;
+    // Whatever the number of rows, each row and the totals line are printed
+    // once, the totals after the last row, each page numbered out of the
+    // whole, the heading on the first page only.
+    for (int count = 0; count <= 70; ++count) {
+        std::vector<TReportRow> rows;
+        for (int i = 0; i < count; ++i)
+            rows.push_back(
+                {"N1", QString("Ligne %1").arg(i, 3, 10, QChar('0')).toStdString(), kVal});
+        const QString path =
+            printToPdf(dir.filePath(QString("report-%1.pdf").arg(count)), rows, context);
+        const QStringList pages = PdfPageTexts(path);
+        QVERIFY2(!pages.isEmpty(), qPrintable(path));
+        const QString all = pages.join('\n');
+        for (int i = 0; i < count; ++i)
+            QVERIFY2(all.count(QString("Ligne %1 ").arg(i, 3, 10, QChar('0'))) == 1,
+                     qPrintable(QString("%1 rows, row %2:\n%3").arg(count).arg(i).arg(all)));
+        QCOMPARE(all.count(QRegularExpression("^Total ", QRegularExpression::MultilineOption)), 1);
+        QVERIFY(pages.last().contains(
+            QRegularExpression("^Total ", QRegularExpression::MultilineOption)));
+        QCOMPARE(all.count("Aucune donnée pour cette sélection"), count == 0 ? 1 : 0);
+        QCOMPARE(all.count("Tableau de suivi"), 1);
+        QVERIFY(pages[0].contains("Tableau de suivi"));
+        for (int page = 0; page < pages.size(); ++page) {
+            QVERIFY2(pages[page].contains(
+                         QRegularExpression(QString("Imprimé le [^\n]* Page %1 / %2\\s*$")
+                                                .arg(page + 1)
+                                                .arg(pages.size()))),
+                     qPrintable(pages[page]));
+            QCOMPARE(pages[page].count("Transformation %"), 1);
+        }
+        if (count <= 5)
+            QCOMPARE(pages.size(), qsizetype(1));
+    }
+    const std::vector<TReportRow> many(200, TReportRow{"N1", "Nord", kVal});
+    const QString path = printToPdf(dir.filePath("report-200.pdf"), many, context);
+    QVERIFY(PdfPageTexts(path).size() > 3);
+}
+
+void TestReport::printedColumnsFitWholeFigures() {
+    QLocale::setDefault(QLocale(QLocale::French, QLocale::France));
+    QTemporaryDir dir;
+    TReportContext context;
+    context.year = 2026;
+    context.month = 11;
+    context.database = "/srv/ventes.db";
+    context.userCode = "N1";
+
+    // Figures summing to a total of twelve digits before the decimal comma,
+    // over more rows than one page holds.
+    std::vector<TReportRow> rows;
+    for (int i = 0; i < 44; ++i)
+        rows.push_back({"A" + std::to_string(i),
+                        "Agence " + std::to_string(i + 10),
+                        {3e9, 6e8, 3.6e9, 7.5e8, 25, 9, 4, 1, 25}});
+    rows.back().figures = {-5543210987.66, 200, 1200, 250, 25, 9, 4, 1, 25};
+    const QString twoPages = printToPdf(dir.filePath("two-pages.pdf"), rows, context);
+    const QStringList pages = PdfPageTexts(twoPages);
+    QCOMPARE(pages.size(), qsizetype(2));
+    QVERIFY2(pages[1].contains("123456789012,34"), qPrintable(pages[1]));
+    // Every figure whole: the VAT and tax-inclusive totals, a negative row.
+    QVERIFY2(pages[1].contains("25800000200,00"), qPrintable(pages[1]));
+    QVERIFY2(pages[1].contains("154800001200,00"), qPrintable(pages[1]));
+    QVERIFY2(pages[1].contains("-5543210987,66"), qPrintable(pages[1]));
+    for (const QString& page : pages)
+        QVERIFY2(!page.contains(QChar(0x2026)), qPrintable(page));
+    QVERIFY2(pages[0].contains(QRegularExpression("Page 1 / 2\\s*$")), qPrintable(pages[0]));
+    QVERIFY2(pages[1].contains(QRegularExpression("Page 2 / 2\\s*$")), qPrintable(pages[1]));
+    for (int page = 1; page <= 2; ++page) {
+        const QString ink = inkWithinMargins(twoPages, page);
+        QVERIFY2(ink.isEmpty(), qPrintable(ink));
+    }
+
+    // Every column as wide as twelve digits: the font gets smaller, nothing
+    // is cut (the totals line's rates come from its sums).
+    const double big = 123456789012.34;
+    const QString wide =
+        printToPdf(dir.filePath("wide.pdf"),
+                   {{"A1",
+                     "Agence de Villeneuve-d'Ascq",
+                     {big, big, big, big, big, 2147483647, 2147483647, 2147483647, big}}},
+                   context);
+    const QStringList widePage = PdfPageTexts(wide);
+    QCOMPARE(widePage.size(), qsizetype(1));
+    QVERIFY2(!widePage[0].contains(QChar(0x2026)) &&
+                 widePage[0].contains("Agence de Villeneuve-d'Ascq") &&
+                 widePage[0].count("123456789012,34") == 6 + 4 &&
+                 widePage[0].count("2147483647") == 3 + 3,
+             qPrintable(widePage[0]));
+    QVERIFY2(inkWithinMargins(wide, 1).isEmpty(), qPrintable(inkWithinMargins(wide, 1)));
+
+    // A label too long for the page gives way: the figures stay whole, the
+    // label alone ends with "…".
+    const std::string longLabel = "Agence " + std::string(300, 'M') + " fin";
+    const QString oneRow =
+        printToPdf(dir.filePath("long-label.pdf"),
+                   {{"A1", longLabel, {123456789012.34, 0, 0, 0, 0, 0, 0, 0, 0}}}, context);
+    const QStringList single = PdfPageTexts(oneRow);
+    QCOMPARE(single.size(), qsizetype(1));
+    QVERIFY2(single[0].count("123456789012,34") == 2, qPrintable(single[0]));
+    QVERIFY2(single[0].contains(QChar(0x2026)) && !single[0].contains(" fin"),
+             qPrintable(single[0]));
+    QVERIFY2(single[0].contains(QRegularExpression("Page 1 / 1\\s*$")), qPrintable(single[0]));
+    const QString ink = inkWithinMargins(oneRow, 1);
+    QVERIFY2(ink.isEmpty(), qPrintable(ink));
 }
 
 void TestReport::commandLineEqualsCopyAll() {

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QImage>
 #include <QProcess>
 #include <QTimer>
 
@@ -330,6 +331,49 @@ Run RunProgram(const QString& program, const QStringList& arguments) {
     const bool ended = process.waitForFinished(60000);
     return {ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput(), QString::fromUtf8(process.readAllStandardError())};
+}
+
+QStringList PdfPageTexts(const QString& path) {
+    const Run run = RunProgram(QStringLiteral("pdftotext"),
+                               {QStringLiteral("-layout"), path, QStringLiteral("-")});
+    if (run.status != 0)
+        return {};
+    // Every page ends with a form feed.
+    QStringList pages = QString::fromUtf8(run.out).split(QLatin1Char('\f'));
+    pages.removeLast();
+    return pages;
+}
+
+PdfInk PdfPageInk(const QString& path, int page) {
+    constexpr int dpi = 100;
+    const QTemporaryDir folder;
+    const QString prefix = folder.filePath(QStringLiteral("page"));
+    const QString number = QString::number(page);
+    const Run run = RunProgram(QStringLiteral("pdftoppm"),
+                               {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-gray"),
+                                QStringLiteral("-f"), number, QStringLiteral("-l"), number,
+                                QStringLiteral("-singlefile"), path, prefix});
+    const QImage image(prefix + QStringLiteral(".pgm"));
+    if (run.status != 0 || image.isNull())
+        return {};
+    int left = image.width(), top = image.height(), right = -1, bottom = -1;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 250) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    if (right < 0)
+        return {};
+    const double mm = 25.4 / dpi;
+    return {left * mm,
+            top * mm,
+            (image.width() - 1 - right) * mm,
+            (image.height() - 1 - bottom) * mm,
+            image.width() * mm,
+            image.height() * mm};
 }
 
 void Pick(QComboBox* list, int index) {

@@ -129,6 +129,19 @@ struct Run {
 };
 Run RunProgram(const QString& program, const QStringList& arguments);
 
+// A PDF file as poppler's tools read it: the text of each page (pdftotext
+// -layout), empty when the file cannot be read.
+QStringList PdfPageTexts(const QString& path);
+// How far the ink of a PDF page (first is 1) stays from each edge of the
+// sheet, in millimetres, read from poppler's rendering at 100 dots per inch
+// (one dot is 0.254 mm), with the sheet's size in millimetres. All -1 when
+// the page cannot be rendered or holds no ink.
+struct PdfInk {
+    double left = -1, top = -1, right = -1, bottom = -1;
+    double width = -1, height = -1;
+};
+PdfInk PdfPageInk(const QString& path, int page);
+
 // Records every statement a database component runs.
 class StatementRecorder {
 public:
