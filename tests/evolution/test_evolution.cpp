@@ -377,7 +377,7 @@ void TestEvolution::chartFollowsTheTableAndSaves() {
     TFicheQuadrivel& window = session.window;
     const FixtureFile& file = session.file;
 
-    QCOMPARE(window.btnEvolution->text(), QString("Évolution…"));
+    QCOMPARE(window.btnEvolution->text(), QString("É&volution…"));
     QTest::mouseClick(window.btnEvolution, Qt::LeftButton);
     TFicheEvolution* chart = window.EvolutionWindow();
     QVERIFY(chart);
