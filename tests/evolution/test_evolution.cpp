@@ -377,7 +377,7 @@ void TestEvolution::chartFollowsTheTableAndSaves() {
     TFicheQuadrivel& window = session.window;
     const FixtureFile& file = session.file;
 
-    QCOMPARE(window.btnEvolution->text(), QString("É&volution…"));
+    QCOMPARE(window.btnEvolution->text(), QString("Évolution…"));
     QTest::mouseClick(window.btnEvolution, Qt::LeftButton);
     TFicheEvolution* chart = window.EvolutionWindow();
     QVERIFY(chart);
