@@ -64,9 +64,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -141,13 +143,14 @@ void pick(QComboBox* list, int index) {
     emit list->activated(index);
 }
 
-// The tracking window of the administrator on a file, brought to a display
-// mode by the picks a user would make.
+// The tracking window of the administrator on a file (or of the user with
+// that code), brought to a display mode by the picks a user would make.
 struct Window {
-    explicit Window(const std::string& path, int mode) {
+    explicit Window(const std::string& path, int mode, const std::string& userCode = {}) {
         db.DatabaseFileName = path;
         window.SetDatabase(&db);
-        window.SetAdmin(true);
+        window.SetAdmin(userCode.empty());
+        window.SetUserCode(userCode);
         window.show();
         QCoreApplication::processEvents(); // the first activation, after the show
         if (mode >= TFicheQuadrivel::dmAgences)
@@ -540,6 +543,107 @@ void BM_Larger20M(benchmark::State& state) {
 void BM_ServerLarger20M(benchmark::State& state) {
     programAgainstBare<BareServer>(state, serverLargerTwentyMillion(), "postgresql-20m");
 }
+
+// The reader of the policies' case: a login in quadrivel_lecteur, made once
+// on the server, without a password.
+constexpr const char* kBenchReader = "quadrivel_bench_lecteur";
+
+// Runs db/roles-postgresql.sql on the database, then maps the reader's login
+// to the code of the first level; returns that code.
+std::string mapReader(const std::string& uri) {
+    std::ifstream file(QUADRIVEL_SOURCE_DIR "/db/roles-postgresql.sql");
+    std::stringstream roles;
+    roles << file.rdbuf();
+    PGconn* conn = PQconnectdb(uri.c_str());
+    const auto exec = [conn](const std::string& sql) {
+        PGresult* result = PQexec(conn, sql.c_str());
+        const auto status = PQresultStatus(result);
+        std::string value = PQntuples(result) > 0 ? PQgetvalue(result, 0, 0) : "";
+        const std::string error = PQresultErrorMessage(result);
+        PQclear(result);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            throw std::runtime_error("the reader's set-up failed: " + error);
+        return value;
+    };
+    if (!file || PQstatus(conn) != CONNECTION_OK)
+        throw std::runtime_error("db/roles-postgresql.sql or the server cannot be reached");
+    exec(roles.str());
+    exec(std::string("DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = '") +
+         kBenchReader + "') THEN CREATE ROLE " + kBenchReader +
+         " LOGIN IN ROLE quadrivel_lecteur; END IF; END $$");
+    const std::string code = exec("SELECT code FROM dim_niveau ORDER BY libelle LIMIT 1");
+    exec(std::string("INSERT INTO acces_utilisateur (login, code) VALUES ('") + kBenchReader +
+         "', '" + code + "') ON CONFLICT (login) DO UPDATE SET code = EXCLUDED.code");
+    PQfinish(conn);
+    return code;
+}
+
+// The texts of a window's rows.
+std::vector<QStringList> shownTexts(const QTreeWidget* list) {
+    std::vector<QStringList> rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QStringList cells;
+        for (int c = 0; c < list->columnCount(); ++c)
+            cells << list->topLevelItem(i)->text(c);
+        rows.push_back(cells);
+    }
+    return rows;
+}
+
+// The levels display of a reader, through the row-level security policies,
+// against the same display (its code: the same level and figures) as the
+// tables' owner, interleaved, each going first every other time. Both run in
+// the same window on the same connection, which becomes the reader's login
+// (SET SESSION AUTHORIZATION, so the owner of the benchmark's server must be
+// a superuser) and the owner's again in turn: one server process serves both,
+// as for the bare statements. The ratio line gives the reader's median, the
+// owner's and their ratio.
+void BM_ServerReaderLevels1M(benchmark::State& state) {
+    const std::string uri = serverLargerMillion();
+    const std::string code = mapReader(uri);
+    Window w(uri, TFicheQuadrivel::dmNiveaux, code);
+    PGconn* conn = *static_cast<PGconn* const*>(w.db.Connection().driver()->handle().data());
+    const auto becomeReader = [conn](bool reader) {
+        const std::string sql = reader ? std::string("SET SESSION AUTHORIZATION ") + kBenchReader
+                                       : std::string("RESET SESSION AUTHORIZATION");
+        PGresult* result = PQexec(conn, sql.c_str());
+        const bool done = PQresultStatus(result) == PGRES_COMMAND_OK;
+        PQclear(result);
+        if (!done)
+            throw std::runtime_error("cannot become the reader: " +
+                                     std::string(PQerrorMessage(conn)));
+    };
+    const auto ownerRows = shownTexts(w.window.lvData);
+    becomeReader(true);
+    w.refresh();
+    if (shownTexts(w.window.lvData) != ownerRows)
+        throw std::runtime_error("the reader and the owner are shown different figures");
+    std::vector<double> readerTimes;
+    std::vector<double> ownerTimes;
+    using Clock = std::chrono::steady_clock;
+    bool reader = true;
+    for (auto _ : state) {
+        for (int turn = 0; turn < 2; ++turn) {
+            const auto start = Clock::now();
+            w.refresh();
+            const double ms =
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+            (reader ? readerTimes : ownerTimes).push_back(ms);
+            if (turn == 0) {
+                reader = !reader;
+                becomeReader(reader);
+            }
+        }
+    }
+    becomeReader(false);
+    Timing& timing = timings()["postgresql-1m-levels-reader-vs-owner"];
+    timing.program = median(readerTimes);
+    timing.bare = median(ownerTimes);
+    state.counters["reader_ms"] = timing.program;
+    state.counters["owner_ms"] = timing.bare;
+    state.counters["ratio"] = timing.bare > 0 ? timing.program / timing.bare : 0;
+}
+
 void BM_ServerLarger1M(benchmark::State& state) {
     programAgainstBare<BareServer>(state, serverLargerMillion(), "postgresql-1m");
 }
@@ -829,6 +933,8 @@ int main(int argc, char** argv) {
     if (!serverUri().empty()) {
         benchmark::RegisterBenchmark("BM_ServerLarger1M", BM_ServerLarger1M)
             ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark("BM_ServerReaderLevels1M", BM_ServerReaderLevels1M)
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("BM_ServerLarger5M", BM_ServerLarger5M)
             ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})
