@@ -708,6 +708,7 @@ void TestTracking::longRefreshShowsProgressAndStops() {
     QVERIFY(!w.btnArreter->isVisible() && !w.lblProgression->isVisible());
     QVERIFY(w.isVisible());
     QCOMPARE(s.db.findChildren<TABSQuery*>().size(), 0);
+    QVERIFY(!s.db.InTransaction());
 
     // Left alone, it reads every row; the button stops it as Escape does.
     Pick(w.cblNiveau, 1);
