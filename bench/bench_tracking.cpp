@@ -947,6 +947,7 @@ int main(int argc, char** argv) {
             ->UseRealTime()
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("BM_ServerReaderLevels1M", BM_ServerReaderLevels1M)
+            ->UseRealTime()
             ->Unit(benchmark::kMillisecond);
         benchmark::RegisterBenchmark("BM_ServerLarger5M", BM_ServerLarger5M)
             ->ArgsProduct({{0, 1, 2, 3}, {0, 1}})
