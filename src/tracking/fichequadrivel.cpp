@@ -336,13 +336,24 @@ void TFicheQuadrivel::resizeEvent(QResizeEvent* event) {
     FitColumns();
 }
 
-void TFicheQuadrivel::FitColumns() {
+int TFicheQuadrivel::TextWidths::Of(const QFont& of, const std::string& text) {
+    if (of != font || widths.size() > 4096) {
+        font = of;
+        widths.clear();
+    }
+    auto [entry, added] = widths.try_emplace(text, 0);
+    if (added)
+        entry->second = QFontMetrics(font).horizontalAdvance(QString::fromStdString(text));
+    return entry->second;
+}
+
+void TFicheQuadrivel::FitColumns(bool keepWider) {
     // Each figure column as wide as its widest text, of the rows or of the
     // totals (in bold), and never narrower than designed; the label column
     // takes what is left of the list's width. Figures are mostly digits of
     // one width, so only the longest texts of a column are measured.
-    const QFontMetrics rowMetrics(lvData->font());
-    const QFontMetrics totalMetrics(lvTotal->font());
+    const QFont rowFont = lvData->font();
+    const QFont totalFont = lvTotal->font();
     const int padding =
         2 * (lvData->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lvData) + 1) + 8;
     const int headerPadding =
@@ -354,7 +365,7 @@ void TFicheQuadrivel::FitColumns() {
         return lines;
     }();
     auto widest = [&](int column, const std::vector<std::vector<std::string>>& rows,
-                      const QFontMetrics& metrics) {
+                      TextWidths& measured, const QFont& font) {
         std::size_t longest = 0;
         for (const auto& row : rows)
             longest = std::max(longest, row[static_cast<std::size_t>(column)].size());
@@ -362,18 +373,20 @@ void TFicheQuadrivel::FitColumns() {
         for (const auto& row : rows) {
             const std::string& text = row[static_cast<std::size_t>(column)];
             if (text.size() + 1 >= longest)
-                width = std::max(width, metrics.horizontalAdvance(QString::fromStdString(text)));
+                width = std::max(width, measured.Of(font, text));
         }
         return width;
     };
     int figuresWidth = 0;
     for (int column = 1; column < lvData->columnCount(); ++column) {
-        const int needed = std::max(
-            {widest(column, ShownTexts, rowMetrics) + padding,
-             widest(column, totals, totalMetrics) + padding,
+        int needed = std::max(
+            {widest(column, ShownTexts, RowWidths, rowFont) + padding,
+             widest(column, totals, TotalWidths, totalFont) + padding,
              lvData->header()->fontMetrics().horizontalAdvance(lvData->headerItem()->text(column)) +
                  headerPadding,
              kDesignWidths[static_cast<std::size_t>(column)]});
+        if (keepWider)
+            needed = std::max(needed, lvData->columnWidth(column));
         if (lvData->columnWidth(column) != needed)
             lvData->setColumnWidth(column, needed);
         figuresWidth += needed;
@@ -761,7 +774,8 @@ void TFicheQuadrivel::ShowSummary() {
     const int height = rowHeight * std::max(1, int(lines.size())) + 2 * lvTotal->frameWidth();
     if (lvTotal->height() != height)
         lvTotal->setFixedHeight(height);
-    FitColumns();
+    FitColumns(GetDisplayMode() == FittedMode);
+    FittedMode = GetDisplayMode();
     const QString context = ReportContextLine(Context());
     lblContexte->setText(context);
     lblContexte->setToolTip(context);

@@ -16,6 +16,7 @@
 #include <array>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class QAction;
@@ -142,7 +143,10 @@ private:
     void LoadData();
     void ShowRows();
     void ShowSummary();
-    void FitColumns();
+    // keepWider: a refresh of the same display keeps columns that are
+    // already wider than needed, so that figures changing back and forth do
+    // not resize (and paint again) the whole list each time.
+    void FitColumns(bool keepWider = false);
     void CopyRows(const std::vector<TReportRow>& rows, bool withTitles);
     bool WriteExport(const QString& path, const QByteArray& bytes, const QString& failure);
     // Called for each row a refresh reads: past ProgressDelayMs, shows the
@@ -170,6 +174,16 @@ private:
     int SortColumn = -1; // -1: French order of the labels
     bool SortAscending = true;
     QPointer<TFicheEvolution> Evolution;
+    // Widths of texts already measured, per font: a refresh mostly shows
+    // texts seen before.
+    struct TextWidths {
+        QFont font;
+        std::unordered_map<std::string, int> widths;
+        int Of(const QFont& of, const std::string& text);
+    };
+    TextWidths RowWidths;
+    TextWidths TotalWidths;
+    int FittedMode = -1;
     // The refresh under way.
     bool RefreshRunning = false;
     bool StopAsked = false;
