@@ -111,6 +111,12 @@ struct RefreshStopped {};
 class TwoLineLabel : public QLabel {
 public:
     using QLabel::QLabel;
+    // Its height is fixed and its width given by the window: the sizes a
+    // wrapped QLabel would work out from its text (laying the text out at
+    // each change) are never used.
+    QSize sizeHint() const override { return {fontMetrics().averageCharWidth() * 60, height()}; }
+    QSize minimumSizeHint() const override { return {0, height()}; }
+    bool hasHeightForWidth() const override { return false; }
 
 protected:
     void paintEvent(QPaintEvent* event) override {
