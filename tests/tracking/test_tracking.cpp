@@ -829,6 +829,19 @@ void TestTracking::everyWindowFitsASmallScreen() {
                                             .arg(size.height())
                                             .arg(scale)));
     }
+    // Another supplier in the same display keeps the widened columns (no
+    // resize, so no repaint of the whole list); another display fits them
+    // again.
+    const int wide = w.lvData->columnWidth(1);
+    QVERIFY(wide > 100);
+    QCOMPARE(w.cblFournisseur->itemText(1), QString("Acier"));
+    Pick(w.cblFournisseur, 1);
+    QCOMPARE(toolkit::ListRowTexts(w.lvTotal, 0)[1].size(), std::size_t(7));
+    QCOMPARE(w.lvData->columnWidth(1), wide);
+    Pick(w.cblNiveau, 1); // Nord
+    QCOMPARE(w.lvData->columnWidth(1), 100);
+    Pick(w.cblFournisseur, 0);
+
     // The empty list's message whole at the smallest size.
     Pick(w.cblNiveau, 4); // Vide: no agency
     QVERIFY(!w.lblAucuneDonnee->isHidden());
