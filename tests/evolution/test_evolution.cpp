@@ -24,6 +24,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLineSeries>
 #include <QProcess>
 #include <QValueAxis>
@@ -600,8 +601,14 @@ void TestEvolution::saveDialogGivesTheChosenExtension() {
         CloseNextModal([&](QWidget* modal) {
             auto* dialog = qobject_cast<QFileDialog*>(modal);
             QVERIFY(dialog);
+            // The type is chosen first (the dialog then gives the proposed
+            // name the type's extension), then the name typed over it, as a
+            // user does.
             dialog->selectNameFilter(types[c.type]);
-            dialog->selectFile(dir.filePath(c.typed));
+            QCoreApplication::processEvents();
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name);
+            name->setText(c.typed);
             QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
         });
         const QString path = toolkit::AskSaveFileName(nullptr, "Exporter le tableau",
