@@ -398,14 +398,23 @@ QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& colu
 
 namespace {
 
-QTreeWidgetItem* newListRow(const QTreeWidget* list, const std::vector<std::string>& texts) {
-    auto* row = new QTreeWidgetItem();
-    const QTreeWidgetItem* header = list->headerItem();
-    for (int i = 0; i < static_cast<int>(texts.size()); ++i) {
-        row->setText(i, FromAnsiOneLine(texts[static_cast<std::size_t>(i)]));
-        if (i < list->columnCount())
-            row->setTextAlignment(i, static_cast<Qt::Alignment>(header->textAlignment(i)));
+// A row aligns each cell as its column's title unless told otherwise: a
+// list of a million rows then keeps no alignment per cell.
+class ListRow : public QTreeWidgetItem {
+public:
+    QVariant data(int column, int role) const override {
+        QVariant value = QTreeWidgetItem::data(column, role);
+        if (role == Qt::TextAlignmentRole && !value.isValid() && treeWidget() &&
+            column < treeWidget()->columnCount())
+            return treeWidget()->headerItem()->data(column, role);
+        return value;
     }
+};
+
+QTreeWidgetItem* newListRow(const QTreeWidget*, const std::vector<std::string>& texts) {
+    auto* row = new ListRow();
+    for (int i = 0; i < static_cast<int>(texts.size()); ++i)
+        row->setText(i, FromAnsiOneLine(texts[static_cast<std::size_t>(i)]));
     return row;
 }
 
