@@ -192,6 +192,16 @@ std::map<std::string, Timing>& timings() {
     return all;
 }
 
+// Keeps a case's two medians for its ratio line and shows them, with their
+// ratio, as the case's counters.
+void recordTiming(benchmark::State& state, const std::string& name, double program, double bare,
+                  const char* programCounter = "program_ms", const char* bareCounter = "bare_ms") {
+    timings()[name] = {program, bare};
+    state.counters[programCounter] = program;
+    state.counters[bareCounter] = bare;
+    state.counters["ratio"] = bare > 0 ? program / bare : 0;
+}
+
 // The program's refresh alone, painted or not, showing the same figures again.
 void programRefresh(benchmark::State& state, const std::string& path, bool painted = true) {
     Window w(path, static_cast<int>(state.range(0)));
@@ -454,14 +464,10 @@ void programAgainstBare(benchmark::State& state, const std::string& database,
         floorTimes.push_back(ms(end - middle));
     }
     const std::string caseName = name + "-" + modeName(mode) + (changing ? "-changing" : "");
-    Timing& timing = timings()[caseName];
-    timing.program = median(program);
-    timing.bare = median(floorTimes);
+    const double programMs = median(program);
+    recordTiming(state, caseName, programMs, median(floorTimes));
     if (changing)
-        timings()[caseName + "-statements-only"] = {timing.program, median(bareTimes)};
-    state.counters["program_ms"] = timing.program;
-    state.counters["bare_ms"] = timing.bare;
-    state.counters["ratio"] = timing.bare > 0 ? timing.program / timing.bare : 0;
+        timings()[caseName + "-statements-only"] = {programMs, median(bareTimes)};
     state.SetLabel(statements.Label() + ", " +
                    std::to_string(w.window.lvData->topLevelItemCount()) + " rows");
 }
@@ -637,12 +643,8 @@ void BM_ServerReaderLevels1M(benchmark::State& state) {
         }
     }
     becomeReader(false);
-    Timing& timing = timings()["postgresql-1m-levels-reader-vs-owner"];
-    timing.program = median(readerTimes);
-    timing.bare = median(ownerTimes);
-    state.counters["reader_ms"] = timing.program;
-    state.counters["owner_ms"] = timing.bare;
-    state.counters["ratio"] = timing.bare > 0 ? timing.program / timing.bare : 0;
+    recordTiming(state, "postgresql-1m-levels-reader-vs-owner", median(readerTimes),
+                 median(ownerTimes), "reader_ms", "owner_ms");
 }
 
 void BM_ServerLarger1M(benchmark::State& state) {
@@ -759,12 +761,8 @@ void BM_ImportFile(benchmark::State& state) {
                      {target, "--figures", QString::fromStdString(source.csv), "--quiet"}));
         loaded();
     }
-    Timing& timing = timings()["import-sqlite-1m"];
-    timing.program = median(program);
-    timing.bare = median(shell);
-    state.counters["program_ms"] = timing.program;
-    state.counters["shell_ms"] = timing.bare;
-    state.counters["ratio"] = timing.program / timing.bare;
+    recordTiming(state, "import-sqlite-1m", median(program), median(shell), "program_ms",
+                 "shell_ms");
 }
 
 void BM_ImportServer(benchmark::State& state) {
@@ -823,12 +821,8 @@ void BM_ImportServer(benchmark::State& state) {
     }
     exec(maintenance, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
     PQfinish(maintenance);
-    Timing& timing = timings()["import-postgresql-1m"];
-    timing.program = median(program);
-    timing.bare = median(psql);
-    state.counters["program_ms"] = timing.program;
-    state.counters["psql_ms"] = timing.bare;
-    state.counters["ratio"] = timing.program / timing.bare;
+    recordTiming(state, "import-postgresql-1m", median(program), median(psql), "program_ms",
+                 "psql_ms");
 }
 
 // A warm start: the program started again on the sample file, its files

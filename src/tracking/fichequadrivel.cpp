@@ -610,23 +610,22 @@ void TFicheQuadrivel::ShowProgress(bool shown) {
     if (shown) {
         // What would read the database or change the selection waits; the
         // list keeps showing the previous rows and scrolls.
-        WaitingControls.clear();
-        const auto wait = [this](QObject* control, bool enabled, auto disable) {
-            if (enabled) {
-                disable();
-                WaitingControls.push_back(control);
-            }
-        };
-        for (QWidget* control : std::initializer_list<QWidget*>{
-                 cblNiveau, cblAgence, cblUtilisateur, cblFournisseur, cblPeriode, btnEvolution,
-                 btnCopierTout, btnExporter, btnImprimer})
-            wait(control, control->isEnabled(), [control] { control->setEnabled(false); });
+        // Widgets, shortcuts and actions all have the property "enabled".
+        std::vector<QObject*> controls = {cblNiveau,      cblAgence,   cblUtilisateur,
+                                          cblFournisseur, cblPeriode,  btnEvolution,
+                                          btnCopierTout,  btnExporter, btnImprimer};
         for (QShortcut* shortcut : findChildren<QShortcut*>())
-            wait(shortcut, shortcut->isEnabled(), [shortcut] { shortcut->setEnabled(false); });
+            controls.push_back(shortcut);
         for (QAction* action : lvData->actions())
-            wait(action, action->isEnabled(), [action] { action->setEnabled(false); });
+            controls.push_back(action);
         if (Evolution)
-            wait(Evolution, Evolution->isEnabled(), [this] { Evolution->setEnabled(false); });
+            controls.push_back(Evolution);
+        WaitingControls.clear();
+        for (QObject* control : controls)
+            if (control->property("enabled").toBool()) {
+                control->setProperty("enabled", false);
+                WaitingControls.emplace_back(control);
+            }
         lblProgression->show();
         btnArreter->show();
         btnArreter->setFocus();
@@ -634,14 +633,9 @@ void TFicheQuadrivel::ShowProgress(bool shown) {
     }
     lblProgression->hide();
     btnArreter->hide();
-    for (QObject* control : WaitingControls) {
-        if (auto* widget = qobject_cast<QWidget*>(control))
-            widget->setEnabled(true);
-        else if (auto* shortcut = qobject_cast<QShortcut*>(control))
-            shortcut->setEnabled(true);
-        else if (auto* action = qobject_cast<QAction*>(control))
-            action->setEnabled(true);
-    }
+    for (const QPointer<QObject>& control : WaitingControls)
+        if (control)
+            control->setProperty("enabled", true);
     WaitingControls.clear();
     lvData->setFocus();
 }

@@ -192,5 +192,5 @@ private:
     long RowsRead = 0;
     QElapsedTimer RefreshClock;
     qint64 LastEvents = 0;
-    std::vector<QObject*> WaitingControls;
+    std::vector<QPointer<QObject>> WaitingControls;
 };
