@@ -159,7 +159,7 @@ struct Window {
             pick(window.cblAgence, 1);
         if (mode >= TFicheQuadrivel::dmUtilisateur)
             pick(window.cblUtilisateur, 1);
-        if (window.GetDisplayMode() != mode || window.lvData->topLevelItemCount() == 0)
+        if (window.GetDisplayMode() != mode || window.lvData->model()->rowCount() == 0)
             throw std::runtime_error("the sample file gives no row in this mode");
     }
     // Picking a supplier recomputes the report and nothing else: "<Tous>"
@@ -210,7 +210,7 @@ void programRefresh(benchmark::State& state, const std::string& path, bool paint
     for (auto _ : state)
         w.refresh();
     state.SetLabel(std::string(modeName(static_cast<int>(state.range(0)))) + ", " +
-                   std::to_string(w.window.lvData->topLevelItemCount()) + " rows");
+                   std::to_string(w.window.lvData->model()->rowCount()) + " rows");
 }
 
 // The statements of a refresh with every supplier and with the first one, as
@@ -319,8 +319,8 @@ struct ChangedPixels {
     };
 
     explicit ChangedPixels(Window& w) {
-        QTreeWidget* list = w.window.lvData;
-        QTreeWidget* totals = w.window.lvTotal;
+        QTreeView* list = w.window.lvData;
+        QTreeView* totals = w.window.lvTotal;
         QLabel* context = w.window.lblContexte;
         image = QImage(list->size(), QImage::Format_RGB32);
         listFont = list->font();
@@ -349,26 +349,27 @@ struct ChangedPixels {
 
     // The cells of the rows of a list within its visible area, placed in the
     // image at area's corner.
-    static void readCells(QTreeWidget* list, const QRect& area, int margin, int supplier,
+    static void readCells(QTreeView* list, const QRect& area, int margin, int supplier,
                           std::vector<Cell>& cells) {
         const QHeaderView* header = list->header();
+        const QAbstractItemModel* model = list->model();
         std::size_t n = 0;
-        for (int r = 0; r < list->topLevelItemCount(); ++r) {
-            QTreeWidgetItem* item = list->topLevelItem(r);
-            const QRect row = list->visualItemRect(item);
+        for (int r = 0; r < model->rowCount(); ++r) {
+            const QRect row = list->visualRect(model->index(r, 0));
             if (!row.intersects(list->viewport()->rect()))
                 continue;
-            for (int c = 0; c < list->columnCount(); ++c, ++n) {
+            for (int c = 0; c < model->columnCount(); ++c, ++n) {
+                const QModelIndex item = model->index(r, c);
                 if (cells.size() <= n) {
                     Cell cell;
                     cell.rect = QRect(area.left() + header->sectionViewportPosition(c) + margin,
                                       area.top() + row.top(), header->sectionSize(c) - 2 * margin,
                                       row.height());
-                    cell.alignment = static_cast<Qt::Alignment>(item->textAlignment(c));
+                    cell.alignment = item.data(Qt::TextAlignmentRole).value<Qt::Alignment>();
                     cell.alternate = list->alternatingRowColors() && r % 2 == 1;
                     cells.push_back(cell);
                 }
-                cells[n].texts[static_cast<std::size_t>(supplier)] = item->text(c);
+                cells[n].texts[static_cast<std::size_t>(supplier)] = item.data().toString();
             }
         }
     }
@@ -469,7 +470,7 @@ void programAgainstBare(benchmark::State& state, const std::string& database,
     if (changing)
         timings()[caseName + "-statements-only"] = {programMs, median(bareTimes)};
     state.SetLabel(statements.Label() + ", " +
-                   std::to_string(w.window.lvData->topLevelItemCount()) + " rows");
+                   std::to_string(w.window.lvData->model()->rowCount()) + " rows");
 }
 
 const std::string& millionRows() {
@@ -586,12 +587,13 @@ std::string mapReader(const std::string& uri) {
 }
 
 // The texts of a window's rows.
-std::vector<QStringList> shownTexts(const QTreeWidget* list) {
+std::vector<QStringList> shownTexts(const QTreeView* list) {
     std::vector<QStringList> rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+    const QAbstractItemModel* model = list->model();
+    for (int i = 0; i < model->rowCount(); ++i) {
         QStringList cells;
-        for (int c = 0; c < list->columnCount(); ++c)
-            cells << list->topLevelItem(i)->text(c);
+        for (int c = 0; c < model->columnCount(); ++c)
+            cells << model->index(i, c).data().toString();
         rows.push_back(cells);
     }
     return rows;

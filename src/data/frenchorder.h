@@ -4,6 +4,8 @@
 #pragma once
 
 #include <algorithm>
+#include <cstddef>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -16,10 +18,29 @@ const QCollator& FrenchCollator();
 int FrenchCompare(const std::string& a, const std::string& b);
 
 // Sorts rows by their label in French order; rows whose labels compare equal
-// keep the order they came in.
+// keep the order they came in. The order is found on the rows' positions,
+// then the rows are moved into it in place: a million rows are never copied.
 template <typename Row, typename Label>
 void SortInFrenchOrder(std::vector<Row>& rows, Label label) {
-    std::stable_sort(rows.begin(), rows.end(), [&](const Row& a, const Row& b) {
-        return FrenchCompare(label(a), label(b)) < 0;
+    std::vector<std::size_t> order(rows.size());
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return FrenchCompare(label(rows[a]), label(rows[b])) < 0;
     });
+    // Position i takes the row at order[i], one cycle of moves at a time;
+    // a position done points to itself.
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        if (order[i] == i)
+            continue;
+        Row held = std::move(rows[i]);
+        std::size_t j = i;
+        while (order[j] != i) {
+            const std::size_t from = order[j];
+            rows[j] = std::move(rows[from]);
+            order[j] = j;
+            j = from;
+        }
+        rows[j] = std::move(held);
+        order[j] = j;
+    }
 }

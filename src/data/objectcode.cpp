@@ -4,14 +4,120 @@
 #include "data/ansistring.h"
 #include "data/frenchorder.h"
 
+#include <QAbstractListModel>
 #include <QComboBox>
+#include <QListView>
 #include <QTreeWidget>
 #include <QVariant>
 
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
 namespace {
+
+// The role under which a compact list gives an entry's code.
+constexpr int kCodeRole = Qt::UserRole + 1;
+
+// The entries of a drop-down list as one block of text: label then code of
+// each entry, one after the other, and where each starts. A label or code
+// changed later is written anew at the end of the block.
+class CompactEntries : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override {
+        return parent.isValid() ? 0 : static_cast<int>(entries.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= rowCount())
+            return QVariant();
+        const Entry& entry = entries[static_cast<std::size_t>(index.row())];
+        if (role == Qt::DisplayRole || role == Qt::EditRole)
+            return FromAnsiOneLine(text.substr(entry.label, entry.code - entry.label));
+        if (role == kCodeRole)
+            return QByteArray(text.data() + entry.code, int(entry.end - entry.code));
+        return QVariant();
+    }
+
+    bool setData(const QModelIndex& index, const QVariant& value, int role) override {
+        if (!index.isValid() || index.row() >= rowCount())
+            return false;
+        Entry& entry = entries[static_cast<std::size_t>(index.row())];
+        std::string label = text.substr(entry.label, entry.code - entry.label);
+        std::string code = text.substr(entry.code, entry.end - entry.code);
+        if (role == Qt::DisplayRole || role == Qt::EditRole)
+            label = value.toString().toStdString();
+        else if (role == kCodeRole)
+            code = value.toByteArray().toStdString();
+        else
+            return false;
+        entry = add(label, code);
+        emit dataChanged(index, index, {role});
+        return true;
+    }
+
+    bool insertRows(int row, int count, const QModelIndex& parent) override {
+        if (parent.isValid() || row < 0 || row > rowCount() || count <= 0)
+            return false;
+        beginInsertRows(parent, row, row + count - 1);
+        entries.insert(entries.begin() + row, std::size_t(count), add({}, {}));
+        endInsertRows();
+        return true;
+    }
+
+    bool removeRows(int row, int count, const QModelIndex& parent) override {
+        if (parent.isValid() || row < 0 || count <= 0 || row + count > rowCount())
+            return false;
+        beginRemoveRows(parent, row, row + count - 1);
+        entries.erase(entries.begin() + row, entries.begin() + row + count);
+        if (entries.empty())
+            std::string().swap(text);
+        endRemoveRows();
+        return true;
+    }
+
+    // Adds entries at the end, all at once.
+    void Append(const std::vector<std::pair<std::string, std::string>>& added) {
+        if (added.empty())
+            return;
+        const int first = rowCount();
+        beginInsertRows(QModelIndex(), first, first + int(added.size()) - 1);
+        entries.reserve(entries.size() + added.size());
+        std::size_t bytes = text.size();
+        for (const auto& [label, code] : added)
+            bytes += label.size() + code.size();
+        text.reserve(bytes);
+        for (const auto& [label, code] : added)
+            entries.push_back(add(label, code));
+        endInsertRows();
+    }
+
+private:
+    struct Entry {
+        std::uint32_t label;
+        std::uint32_t code;
+        std::uint32_t end;
+    };
+
+    Entry add(const std::string& label, const std::string& code) {
+        if (text.size() + label.size() + code.size() > std::numeric_limits<std::uint32_t>::max())
+            throw std::runtime_error("La liste est trop longue pour être affichée.");
+        Entry entry;
+        entry.label = std::uint32_t(text.size());
+        text += label;
+        entry.code = std::uint32_t(text.size());
+        text += code;
+        entry.end = std::uint32_t(text.size());
+        return entry;
+    }
+
+    std::string text;
+    std::vector<Entry> entries;
+};
 
 // The item is kept in the entry's user data as a plain pointer: the list owns
 // it, and nothing in Qt ever frees it.
@@ -48,6 +154,10 @@ void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& s
     query->Close();
     // The engine orders text byte by byte; readers expect French order.
     SortInFrenchOrder(entries, [](const auto& entry) { return entry.first; });
+    if (auto* compact = dynamic_cast<CompactEntries*>(list->model())) {
+        compact->Append(entries);
+        return;
+    }
     for (const auto& [label, code] : entries)
         AddComboCode(list, label, code);
 }
@@ -55,8 +165,26 @@ void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& s
 std::string GetComboCode(QComboBox* list, int index) {
     if (index < 0 || index >= list->count())
         return std::string();
-    const TObjectCode* item = itemOf(list->itemData(index));
-    return item ? item->GetCode() : std::string();
+    if (const TObjectCode* item = itemOf(list->itemData(index)))
+        return item->GetCode();
+    return list->itemData(index, kCodeRole).toByteArray().toStdString();
+}
+
+void UseCompactEntries(QComboBox* list) {
+    const QStringList shown = [list] {
+        QStringList texts;
+        for (int i = 0; i < list->count(); ++i)
+            texts << list->itemText(i);
+        return texts;
+    }();
+    const int current = list->currentIndex();
+    ClearComboCodes(list);
+    list->setModel(new CompactEntries(list));
+    list->addItems(shown);
+    list->setCurrentIndex(current);
+    // The open list lays out its entries from the first one's height alone.
+    if (auto* view = qobject_cast<QListView*>(list->view()))
+        view->setUniformItemSizes(true);
 }
 
 void ClearComboCodes(QComboBox* list) {

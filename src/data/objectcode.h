@@ -39,6 +39,14 @@ std::string GetComboCode(QComboBox* list, int index);
 // Destroys the code item of every entry, then empties the list.
 void ClearComboCodes(QComboBox* list);
 
+// Makes a drop-down list keep its entries compactly, for lists of up to
+// millions of entries: each entry's label and code in one block of text,
+// without an item per entry, the entries of one height. AddComboCodes then
+// adds its entries with their codes but no code item; GetComboCode and
+// ClearComboCodes read and clear the list as any other, and entries added
+// one by one (an "all" entry) have no code.
+void UseCompactEntries(QComboBox* list);
+
 // The same for the rows of a list view: a row's code item, attached when the
 // row is added, is destroyed by ClearListCodes.
 void SetRowCode(QTreeWidget* list, int row, const std::string& code);

@@ -1,6 +1,7 @@
 #include "tracking/fichequadrivel.h"
 
 #include "data/absdatabase.h"
+#include "data/ansistring.h"
 #include "data/frenchorder.h"
 #include "data/objectcode.h"
 #include "tracking/ficheevolution.h"
@@ -26,10 +27,13 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QToolBar>
+#include <QTreeView>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
@@ -154,19 +158,28 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     Label3 = createLabel(this, "Label3", "Utilisateur", 432, 16);
     cblUtilisateur = createList(this, "cblUtilisateur", 432, 32, 202, {"<tous>"});
     cblUtilisateur->setMaxVisibleItems(20);
-    lvData =
-        toolkit::CreateListView(this, {
-                                          {"Niveau", kDesignWidths[0], Qt::AlignLeft},
-                                          {"Montant HT", kDesignWidths[1], Qt::AlignRight},
-                                          {"TVA", kDesignWidths[2], Qt::AlignRight},
-                                          {"Montant TTC", kDesignWidths[3], Qt::AlignRight},
-                                          {"Marge €", kDesignWidths[4], Qt::AlignRight},
-                                          {"Marge %", kDesignWidths[5], Qt::AlignRight},
-                                          {"Nb Relance(s)", kDesignWidths[6], Qt::AlignHCenter},
-                                          {"Nb Devis", kDesignWidths[7], Qt::AlignRight},
-                                          {"Nb Commandes", kDesignWidths[8], Qt::AlignRight},
-                                          {"Transformation %", kDesignWidths[9], Qt::AlignRight},
-                                      });
+    lvData = toolkit::CreateRowsView(this,
+                                     {
+                                         {"Niveau", kDesignWidths[0], Qt::AlignLeft},
+                                         {"Montant HT", kDesignWidths[1], Qt::AlignRight},
+                                         {"TVA", kDesignWidths[2], Qt::AlignRight},
+                                         {"Montant TTC", kDesignWidths[3], Qt::AlignRight},
+                                         {"Marge €", kDesignWidths[4], Qt::AlignRight},
+                                         {"Marge %", kDesignWidths[5], Qt::AlignRight},
+                                         {"Nb Relance(s)", kDesignWidths[6], Qt::AlignHCenter},
+                                         {"Nb Devis", kDesignWidths[7], Qt::AlignRight},
+                                         {"Nb Commandes", kDesignWidths[8], Qt::AlignRight},
+                                         {"Transformation %", kDesignWidths[9], Qt::AlignRight},
+                                     },
+                                     [this](int row, int column) {
+                                         const std::vector<TReportRow>& rows = ShownRows();
+                                         if (row >= int(rows.size()))
+                                             return QString();
+                                         const TReportRow& shown = rows[std::size_t(row)];
+                                         return column == 0 ? FromAnsiOneLine(shown.label)
+                                                            : QString::fromStdString(
+                                                                  ReportCellText(shown, column));
+                                     });
     lvData->setObjectName("lvData");
     lvData->setAlternatingRowColors(true);
     lvData->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -177,6 +190,9 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     cblFournisseur->setMaxVisibleItems(20);
     Label1 = createLabel(this, "Label1", "Mois", 848, 13);
     cblPeriode = createList(this, "cblPeriode", 848, 32, 202, {"Actuel", "Précédent"});
+    // A level may have a million agencies.
+    for (QComboBox* list : {cblNiveau, cblAgence, cblUtilisateur, cblFournisseur})
+        UseCompactEntries(list);
 
     lblContexte = new TwoLineLabel(this);
     lblContexte->setObjectName("lblContexte");
@@ -186,10 +202,12 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     lblAucuneDonnee->setObjectName("lblAucuneDonnee");
 
     std::vector<toolkit::ListColumn> totalColumns;
-    for (int i = 0; i < lvData->columnCount(); ++i)
-        totalColumns.push_back({lvData->headerItem()->text(i), lvData->columnWidth(i),
-                                static_cast<Qt::Alignment>(lvData->headerItem()->textAlignment(i) &
-                                                           Qt::AlignHorizontal_Mask)});
+    const QAbstractItemModel* titles = lvData->model();
+    for (int i = 0; i < titles->columnCount(); ++i)
+        totalColumns.push_back(
+            {titles->headerData(i, Qt::Horizontal).toString(), lvData->columnWidth(i),
+             titles->headerData(i, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>() &
+                 Qt::AlignHorizontal_Mask});
     lvTotal = toolkit::CreateListView(this, totalColumns);
     lvTotal->setObjectName("lvTotal");
     lvTotal->setHeaderHidden(true);
@@ -254,7 +272,7 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     addShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), [this] { actCopierToutClick(); });
     addShortcut(QKeySequence(Qt::Key_F5), [this] { LoadData(); });
     // A double click or Enter on a row chooses it in the filters.
-    connect(lvData, &QTreeWidget::itemActivated, this,
+    connect(lvData, &QAbstractItemView::activated, this,
             [this] { toolkit::Guard([this] { lvDataActivate(); }); });
     lvData->setContextMenuPolicy(Qt::ActionsContextMenu);
 
@@ -356,41 +374,54 @@ int TFicheQuadrivel::TextWidths::Of(const QFont& of, const std::string& text) {
 void TFicheQuadrivel::FitColumns(bool keepWider) {
     // Each figure column as wide as its widest text, of the rows or of the
     // totals (in bold), and never narrower than designed; the label column
-    // takes what is left of the list's width. Figures are mostly digits of
-    // one width, so only the longest texts of a column are measured.
+    // takes what is left of the list's width. Figures have a fixed number of
+    // decimals and their digits one width, so the widest text of a column
+    // is that of its largest or of its smallest value, or the mark of a
+    // figure that could not be computed: a million rows are compared, three
+    // texts measured.
     const QFont rowFont = lvData->font();
     const QFont totalFont = lvTotal->font();
     const int padding =
         2 * (lvData->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lvData) + 1) + 8;
     const int headerPadding =
         lvData->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, lvData) + 12;
-    const std::vector<std::vector<std::string>> totals = [this] {
-        std::vector<std::vector<std::string>> lines;
-        for (const TReportRow& line : Totals.Lines())
-            lines.push_back(ReportRowTexts(line));
-        return lines;
-    }();
-    auto widest = [&](int column, const std::vector<std::vector<std::string>>& rows,
-                      TextWidths& measured, const QFont& font) {
-        std::size_t longest = 0;
-        for (const auto& row : rows)
-            longest = std::max(longest, row[static_cast<std::size_t>(column)].size());
+    const std::vector<TReportRow> totals = Totals.Lines();
+    const std::vector<TReportRow>& rows = ShownRows();
+    auto widest = [](const std::vector<const TReportRow*>& candidates, int column,
+                     TextWidths& measured, const QFont& font) {
         int width = 0;
-        for (const auto& row : rows) {
-            const std::string& text = row[static_cast<std::size_t>(column)];
-            if (text.size() + 1 >= longest)
-                width = std::max(width, measured.Of(font, text));
-        }
+        for (const TReportRow* row : candidates)
+            if (row)
+                width = std::max(width, measured.Of(font, ReportCellText(*row, column)));
         return width;
     };
+    std::vector<const TReportRow*> totalRows;
+    for (const TReportRow& line : totals)
+        totalRows.push_back(&line);
+    const QAbstractItemModel* titles = lvData->model();
     int figuresWidth = 0;
-    for (int column = 1; column < lvData->columnCount(); ++column) {
-        int needed = std::max(
-            {widest(column, ShownTexts, RowWidths, rowFont) + padding,
-             widest(column, totals, TotalWidths, totalFont) + padding,
-             lvData->header()->fontMetrics().horizontalAdvance(lvData->headerItem()->text(column)) +
-                 headerPadding,
-             kDesignWidths[static_cast<std::size_t>(column)]});
+    for (int column = 1; column < titles->columnCount(); ++column) {
+        const auto figure = std::size_t(column - 1);
+        const TReportRow* low = nullptr;
+        const TReportRow* high = nullptr;
+        const TReportRow* mark = nullptr;
+        for (const TReportRow& row : rows) {
+            const double value = row.figures[figure];
+            if (!std::isfinite(value)) {
+                mark = &row;
+                continue;
+            }
+            if (!low || value < low->figures[figure])
+                low = &row;
+            if (!high || value > high->figures[figure])
+                high = &row;
+        }
+        int needed = std::max({widest({low, high, mark}, column, RowWidths, rowFont) + padding,
+                               widest(totalRows, column, TotalWidths, totalFont) + padding,
+                               lvData->header()->fontMetrics().horizontalAdvance(
+                                   titles->headerData(column, Qt::Horizontal).toString()) +
+                                   headerPadding,
+                               kDesignWidths[static_cast<std::size_t>(column)]});
         if (keepWider)
             needed = std::max(needed, lvData->columnWidth(column));
         if (lvData->columnWidth(column) != needed)
@@ -575,9 +606,8 @@ void TFicheQuadrivel::LoadData() {
                         "précédents.\n") +
             error.what());
     }
-    Report = std::move(rows);
     Totals = std::move(totals);
-    ShowRows();
+    ShowRows(std::move(rows));
     if (Evolution)
         Evolution->ShowSelection(selection, Context());
     busy.Finish();
@@ -684,8 +714,8 @@ TReportSelection TFicheQuadrivel::Selection() const {
 void TFicheQuadrivel::lvDataActivate() {
     if (RefreshRunning)
         return;
-    const int row = lvData->indexOfTopLevelItem(lvData->currentItem());
-    if (row < 0 || row >= int(Shown.size()))
+    const int row = lvData->currentIndex().row();
+    if (row < 0 || row >= int(ShownRows().size()))
         return;
     QComboBox* list = nullptr;
     void (TFicheQuadrivel::*change)() = nullptr;
@@ -706,7 +736,7 @@ void TFicheQuadrivel::lvDataActivate() {
         return;
     }
     // As if the user had picked the row's entry in its filter list.
-    const std::string& code = Shown[std::size_t(row)].code;
+    const std::string& code = ShownRows()[std::size_t(row)].code;
     for (int i = 1; i < list->count(); ++i)
         if (GetComboCode(list, i) == code) {
             list->setCurrentIndex(i);
@@ -734,25 +764,31 @@ void TFicheQuadrivel::btnEvolutionClick() {
     Evolution->activateWindow();
 }
 
-void TFicheQuadrivel::ShowRows() {
-    std::vector<TReportRow> rows =
-        SortColumn < 0 ? Report : SortedReport(Report, SortColumn, SortAscending);
-    // A row shown again with the same label and figures keeps its texts:
-    // a refresh often changes few rows, if any.
-    const QLocale locale;
-    const bool sameLocale = locale == ShownLocale;
-    std::vector<std::vector<std::string>> texts;
-    texts.reserve(rows.size());
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const bool unchanged = sameLocale && i < Shown.size() && i < ShownTexts.size() &&
-                               rows[i].label == Shown[i].label &&
-                               rows[i].figures == Shown[i].figures;
-        texts.push_back(unchanged ? ShownTexts[i] : ReportRowTexts(rows[i]));
+void TFicheQuadrivel::ShowRows(std::optional<std::vector<TReportRow>> report) {
+    // The rows shown until now, to find the cells a refresh changes.
+    std::vector<TReportRow> before;
+    if (report) {
+        std::vector<TReportRow> previous = std::exchange(Report, std::move(*report));
+        before = SortColumn < 0 ? std::move(previous) : std::move(Sorted);
     }
-    Shown = std::move(rows);
+    Sorted = SortColumn < 0 ? std::vector<TReportRow>()
+                            : SortedReport(Report, SortColumn, SortAscending);
+    const std::vector<TReportRow>& rows = ShownRows();
+    const QLocale locale;
+    std::function<bool(int, int)> changed;
+    if (report && locale == ShownLocale)
+        changed = [&](int r, int column) {
+            if (std::size_t(r) >= before.size())
+                return true;
+            const TReportRow& was = before[std::size_t(r)];
+            const TReportRow& is = rows[std::size_t(r)];
+            if (column == 0)
+                return was.label != is.label;
+            const auto figure = std::size_t(column - 1);
+            return !(was.figures[figure] == is.figures[figure]);
+        };
     ShownLocale = locale;
-    ShownTexts = std::move(texts);
-    toolkit::SetListRows(lvData, ShownTexts);
+    toolkit::ShowListRows(lvData, int(rows.size()), changed);
     // The header is painted again only when its sort mark changes.
     QHeaderView* header = lvData->header();
     if (header->isSortIndicatorShown() != (SortColumn >= 0))
@@ -826,16 +862,20 @@ void TFicheQuadrivel::CopyRows(const std::vector<TReportRow>& rows, bool withTit
 }
 
 void TFicheQuadrivel::actCopierClick() {
+    std::vector<int> chosen;
+    for (const QModelIndex& index : lvData->selectionModel()->selectedRows())
+        if (index.row() < static_cast<int>(ShownRows().size()))
+            chosen.push_back(index.row());
+    std::sort(chosen.begin(), chosen.end());
     std::vector<TReportRow> rows;
-    for (int i = 0; i < lvData->topLevelItemCount(); ++i)
-        if (lvData->topLevelItem(i)->isSelected() && i < static_cast<int>(Shown.size()))
-            rows.push_back(Shown[static_cast<std::size_t>(i)]);
+    for (int i : chosen)
+        rows.push_back(ShownRows()[static_cast<std::size_t>(i)]);
     if (!rows.empty())
         CopyRows(rows, false);
 }
 
 void TFicheQuadrivel::actCopierToutClick() {
-    std::vector<TReportRow> rows = Shown;
+    std::vector<TReportRow> rows = ShownRows();
     for (const TReportRow& line : Totals.Lines())
         rows.push_back(line);
     CopyRows(rows, true);
@@ -853,12 +893,13 @@ bool TFicheQuadrivel::WriteExport(const QString& path, const QByteArray& bytes,
 }
 
 bool TFicheQuadrivel::ExportCsv(const QString& path) {
-    return WriteExport(path, ReportCsv(Shown), QString());
+    return WriteExport(path, ReportCsv(ShownRows()), QString());
 }
 
 bool TFicheQuadrivel::ExportXlsx(const QString& path) {
     QString error;
-    const QByteArray workbook = ReportXlsx(TableWorkbook(Shown, Totals.Lines(), Context()), &error);
+    const QByteArray workbook =
+        ReportXlsx(TableWorkbook(ShownRows(), Totals.Lines(), Context()), &error);
     return WriteExport(path, workbook, error);
 }
 
@@ -872,7 +913,7 @@ void TFicheQuadrivel::btnExporterClick() {
 }
 
 void TFicheQuadrivel::PaintReport(QPrinter* printer) const {
-    PrintReport(printer, Shown, Totals, Context());
+    PrintReport(printer, ShownRows(), Totals, Context());
 }
 
 bool TFicheQuadrivel::ExportPdf(const QString& path) const {
@@ -880,7 +921,7 @@ bool TFicheQuadrivel::ExportPdf(const QString& path) const {
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     SetA4Landscape(&printer);
-    if (PrintReport(&printer, Shown, Totals, Context()))
+    if (PrintReport(&printer, ShownRows(), Totals, Context()))
         return true;
     toolkit::ShowMessage(
         QStringLiteral("Le fichier « %1 » n'a pas pu être écrit (dossier absent ou accès refusé).")

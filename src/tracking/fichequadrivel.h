@@ -15,6 +15,7 @@
 
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -48,7 +49,9 @@ public:
     QComboBox* cblAgence;
     QLabel* Label3;
     QComboBox* cblUtilisateur;
-    QTreeWidget* lvData;
+    // The report's rows; the list holds no text of its own and asks for the
+    // texts of the rows it paints.
+    QTreeView* lvData;
     QLabel* Label4;
     QComboBox* cblFournisseur;
     QLabel* Label1;
@@ -109,7 +112,7 @@ public:
     void lvDataActivate();
 
     // The rows as shown, in the list's order.
-    const std::vector<TReportRow>& ShownRows() const { return Shown; }
+    const std::vector<TReportRow>& ShownRows() const { return SortColumn < 0 ? Report : Sorted; }
     // The lines under the rows: "Total", then "Agences sans niveau" when the
     // administrator's levels leave figures out.
     std::vector<TReportRow> TotalLines() const { return Totals.Lines(); }
@@ -141,7 +144,10 @@ private:
     void LoadFournisseurs();
     void LoadPeriodes();
     void LoadData();
-    void ShowRows();
+    // Shows the rows in the list's order. Given a report, its rows replace
+    // the shown ones, and only the cells on screen whose text changes are
+    // painted again.
+    void ShowRows(std::optional<std::vector<TReportRow>> report = std::nullopt);
     void ShowSummary();
     // keepWider: a refresh of the same display keeps columns that are
     // already wider than needed, so that figures changing back and forth do
@@ -166,10 +172,9 @@ private:
     std::array<int, 13> AnneesPeriode{};
     std::array<int, 13> MoisPeriode{};
     std::vector<TReportRow> Report; // in French order of the labels
-    std::vector<TReportRow> Shown;  // in the list's order
+    std::vector<TReportRow> Sorted; // in the list's order when sorted by a column
     TReportTotals Totals;           // of Report
-    // The texts of the shown rows, and the locale they were written in.
-    std::vector<std::vector<std::string>> ShownTexts;
+    // The locale the shown texts were written in.
     QLocale ShownLocale;
     int SortColumn = -1; // -1: French order of the labels
     bool SortAscending = true;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <optional>
 #include <set>
 
@@ -178,6 +179,26 @@ std::vector<TReportRow> TReportTotals::Lines() const {
     return lines;
 }
 
+namespace {
+
+// The totals of the rows whose counted flag is set, in the rows' order.
+TReportRow sumRows(const std::vector<TReportRow>& rows, const std::vector<bool>& counted) {
+    TReportRow total;
+    auto& f = total.figures;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (!counted[r])
+            continue;
+        for (int i = 0; i < kReportFigureCount; ++i)
+            if (FigureKind(i) != TFigureKind::Rate)
+                f[static_cast<std::size_t>(i)] += rows[r].figures[static_cast<std::size_t>(i)];
+    }
+    f[rfTauxMarge] = marginRate(f[rfMontantHT], f[rfMarge]);
+    f[rfTransformation] = conversionRate(f[rfDevis], f[rfCommandes]);
+    return total;
+}
+
+} // namespace
+
 std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelection& selection,
                                       const std::function<void(const TReportRow&)>& onRow,
                                       TReportTotals* totals) {
@@ -240,7 +261,7 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
             return sums.GetSomme();
         });
 
-        report.push_back(row);
+        report.push_back(std::move(row));
         if (onRow)
             onRow(report.back());
         rows->Next();
@@ -259,12 +280,17 @@ TReportTotals ComputeTotals(TABSDatabase* database, const TReportSelection& sele
                             const std::vector<TReportRow>& rows) {
     TReportTotals totals;
     if (selection.mode != rmNiveaux) {
-        std::vector<TReportRow> distinct;
-        std::set<std::string> seen;
-        for (const TReportRow& row : rows)
-            if (seen.insert(row.code).second)
-                distinct.push_back(row);
-        totals.total = ReportTotals(distinct);
+        // Each code's first row, found on the rows' positions sorted by
+        // code: a million rows are not copied.
+        std::vector<std::size_t> byCode(rows.size());
+        std::iota(byCode.begin(), byCode.end(), std::size_t(0));
+        std::stable_sort(byCode.begin(), byCode.end(), [&rows](std::size_t a, std::size_t b) {
+            return rows[a].code < rows[b].code;
+        });
+        std::vector<bool> counted(rows.size(), false);
+        for (std::size_t i = 0; i < byCode.size(); ++i)
+            counted[byCode[i]] = i == 0 || rows[byCode[i]].code != rows[byCode[i - 1]].code;
+        totals.total = sumRows(rows, counted);
         return totals;
     }
     if (rows.empty() && !selection.admin)
@@ -299,15 +325,7 @@ TReportTotals ComputeTotals(TABSDatabase* database, const TReportSelection& sele
 }
 
 TReportRow ReportTotals(const std::vector<TReportRow>& rows) {
-    TReportRow total;
-    auto& f = total.figures;
-    for (const TReportRow& row : rows)
-        for (int i = 0; i < kReportFigureCount; ++i)
-            if (FigureKind(i) != TFigureKind::Rate)
-                f[static_cast<std::size_t>(i)] += row.figures[static_cast<std::size_t>(i)];
-    f[rfTauxMarge] = marginRate(f[rfMontantHT], f[rfMarge]);
-    f[rfTransformation] = conversionRate(f[rfDevis], f[rfCommandes]);
-    return total;
+    return sumRows(rows, std::vector<bool>(rows.size(), true));
 }
 
 std::vector<TReportRow> SortedReport(std::vector<TReportRow> rows, int column, bool ascending) {

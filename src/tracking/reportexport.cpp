@@ -92,6 +92,10 @@ std::vector<std::string> ReportRowTexts(const TReportRow& row) {
     return texts;
 }
 
+std::string ReportCellText(const TReportRow& row, int column) {
+    return column == 0 ? row.label : figureText(row, column - 1);
+}
+
 QString ReportClipboardText(const std::vector<TReportRow>& rows, bool withTitles) {
     QString text;
     auto addLine = [&text](const std::vector<std::string>& cells) {

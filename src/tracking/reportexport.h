@@ -22,6 +22,8 @@ const std::vector<std::string>& ReportColumnTitles();
 // decimals and the user's decimal separator, rates followed by "%" (or the
 // mark n.c.), counts as integers.
 std::vector<std::string> ReportRowTexts(const TReportRow& row);
+// One of those texts: column 0 is the label, 1 to 9 the figures.
+std::string ReportCellText(const TReportRow& row, int column);
 
 // Tab-separated lines of the rows' texts, each ending with a line break; the
 // column titles first when withTitles. Tabs and line breaks inside a label

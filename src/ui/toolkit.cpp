@@ -360,7 +360,7 @@ private:
 
 } // namespace
 
-QLabel* CreateEmptyListLabel(QTreeWidget* list, const QString& text) {
+QLabel* CreateEmptyListLabel(QAbstractItemView* list, const QString& text) {
     auto* label = new QLabel(text, list->viewport());
     label->setTextFormat(Qt::PlainText);
     label->setAlignment(Qt::AlignCenter);
@@ -371,8 +371,10 @@ QLabel* CreateEmptyListLabel(QTreeWidget* list, const QString& text) {
     return label;
 }
 
-QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& columns) {
-    auto* list = new QTreeWidget(parent);
+namespace {
+
+// What every report-style list shares, once its columns are there.
+void setUpList(QTreeView* list, const std::vector<ListColumn>& columns) {
     list->setItemDelegate(new ListCellDelegate(list));
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
@@ -382,6 +384,16 @@ QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& colu
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list->setSortingEnabled(false);
+    list->header()->setStretchLastSection(false);
+    list->header()->setSectionsMovable(false);
+    for (int i = 0; i < static_cast<int>(columns.size()); ++i)
+        list->setColumnWidth(i, columns[i].width);
+}
+
+} // namespace
+
+QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& columns) {
+    auto* list = new QTreeWidget(parent);
     list->setColumnCount(static_cast<int>(columns.size()));
     auto* header = new QTreeWidgetItem();
     for (int i = 0; i < static_cast<int>(columns.size()); ++i) {
@@ -389,11 +401,108 @@ QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& colu
         header->setTextAlignment(i, columns[i].alignment | Qt::AlignVCenter);
     }
     list->setHeaderItem(header);
-    list->header()->setStretchLastSection(false);
-    list->header()->setSectionsMovable(false);
-    for (int i = 0; i < static_cast<int>(columns.size()); ++i)
-        list->setColumnWidth(i, columns[i].width);
+    setUpList(list, columns);
     return list;
+}
+
+ListModel::ListModel(const std::vector<ListColumn>& columns, TextOf text, QObject* parent)
+    : QAbstractTableModel(parent)
+    , columns(columns)
+    , text(std::move(text)) {}
+
+int ListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count;
+}
+
+int ListModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(columns.size());
+}
+
+QVariant ListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= count)
+        return QVariant();
+    const auto column = static_cast<std::size_t>(index.column());
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(columns[column].alignment | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return QVariant();
+    // A paint asks for each cell of a row in turn, and again at the next
+    // paint: the row's texts are made once.
+    auto found = painted.find(index.row());
+    if (found == painted.end()) {
+        if (painted.size() >= 512)
+            painted.clear();
+        std::vector<QString> texts;
+        texts.reserve(columns.size());
+        for (int c = 0; c < static_cast<int>(columns.size()); ++c)
+            texts.push_back(text(index.row(), c));
+        found = painted.emplace(index.row(), std::move(texts)).first;
+    }
+    return found->second[column];
+}
+
+QVariant ListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= static_cast<int>(columns.size()))
+        return QVariant();
+    const ListColumn& column = columns[static_cast<std::size_t>(section)];
+    if (role == Qt::DisplayRole)
+        return column.caption;
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(column.alignment | Qt::AlignVCenter);
+    return QVariant();
+}
+
+void ListModel::Reset(int rows) {
+    beginResetModel();
+    count = rows;
+    painted.clear();
+    endResetModel();
+}
+
+void ListModel::TextsChanged() {
+    painted.clear();
+}
+
+QTreeView* CreateRowsView(QWidget* parent, const std::vector<ListColumn>& columns,
+                          ListModel::TextOf text) {
+    auto* list = new QTreeView(parent);
+    list->setModel(new ListModel(columns, std::move(text), list));
+    setUpList(list, columns);
+    return list;
+}
+
+void ShowListRows(QTreeView* list, int count, const std::function<bool(int, int)>& changed) {
+    auto* model = static_cast<ListModel*>(list->model());
+    list->clearSelection();
+    list->setCurrentIndex(QModelIndex());
+    list->scrollToTop();
+    if (model->rowCount() != count) {
+        model->Reset(count);
+        return;
+    }
+    model->TextsChanged();
+    if (!changed) {
+        list->viewport()->update();
+        return;
+    }
+    // The rectangle around the changed cells on screen is painted again,
+    // once: given a region of several rectangles, the view paints every
+    // column of each row within it. Rows off screen are painted with their
+    // new texts when they come into view.
+    const QHeaderView* header = list->header();
+    const int height = list->viewport()->height();
+    QRect area;
+    for (int r = 0; r < count; ++r) {
+        const QRect row = list->visualRect(model->index(r, 0));
+        if (row.top() >= height)
+            break;
+        for (int c = 0; c < model->columnCount(); ++c)
+            if (changed(r, c))
+                area |= QRect(header->sectionViewportPosition(c), row.top(), header->sectionSize(c),
+                              row.height());
+    }
+    if (!area.isEmpty())
+        list->viewport()->update(area);
 }
 
 namespace {
@@ -471,18 +580,18 @@ void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>&
     list->addTopLevelItems(items);
 }
 
-int ListItemIndex(const QTreeWidget* list) {
-    const QList<QTreeWidgetItem*> selected = list->selectedItems();
-    return selected.isEmpty() ? -1 : list->indexOfTopLevelItem(selected.first());
+int ListItemIndex(const QTreeView* list) {
+    const QModelIndexList selected = list->selectionModel()->selectedRows();
+    return selected.isEmpty() ? -1 : selected.first().row();
 }
 
-std::vector<std::string> ListRowTexts(const QTreeWidget* list, int row) {
+std::vector<std::string> ListRowTexts(const QTreeView* list, int row) {
     std::vector<std::string> texts;
-    const QTreeWidgetItem* item = list->topLevelItem(row);
-    if (!item)
+    const QAbstractItemModel* model = list->model();
+    if (row < 0 || row >= model->rowCount())
         return texts;
-    for (int i = 0; i < list->columnCount(); ++i)
-        texts.push_back(item->text(i).toStdString());
+    for (int i = 0; i < model->columnCount(); ++i)
+        texts.push_back(model->index(row, i).data().toString().toStdString());
     return texts;
 }
 

@@ -3,6 +3,7 @@
 // seam for tests, the busy cursor, the current date.
 #pragma once
 
+#include <QAbstractTableModel>
 #include <QComboBox>
 #include <QDate>
 #include <QDialog>
@@ -10,9 +11,12 @@
 
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+class QAbstractItemView;
 class QLabel;
+class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QWidget;
@@ -114,6 +118,43 @@ struct ListColumn {
     Qt::Alignment alignment = Qt::AlignLeft;
 };
 QTreeWidget* CreateListView(QWidget* parent, const std::vector<ListColumn>& columns);
+// The rows of a list that its window holds itself: the list asks for the
+// texts of the rows it paints, so that a list of a million rows keeps no text
+// of its own. A cell's text comes from the function given at creation; it is
+// asked again only for rows painted since the last change (ShowListRows).
+class ListModel : public QAbstractTableModel {
+public:
+    using TextOf = std::function<QString(int row, int column)>;
+    ListModel(const std::vector<ListColumn>& columns, TextOf text, QObject* parent);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // Another number of rows: the list starts afresh.
+    void Reset(int count);
+    // The same rows with other texts: the caller paints them again.
+    void TextsChanged();
+
+private:
+    std::vector<ListColumn> columns;
+    TextOf text;
+    int count = 0;
+    // The texts of rows painted since the last change.
+    mutable std::unordered_map<int, std::vector<QString>> painted;
+};
+// A report-style list view, as CreateListView, whose rows come from a
+// ListModel made with text.
+QTreeView* CreateRowsView(QWidget* parent, const std::vector<ListColumn>& columns,
+                          ListModel::TextOf text);
+// Makes a list of CreateRowsView show count rows. With as many rows as
+// before, only the cells on screen for which changed(row, column) holds are
+// painted again (every cell when changed is empty); otherwise the list starts
+// afresh. Either way nothing stays chosen and the list shows its first row.
+void ShowListRows(QTreeView* list, int count, const std::function<bool(int, int)>& changed);
+
 // Adds a row: its caption (first column) then its sub-items, aligned as their
 // columns.
 QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& texts);
@@ -122,11 +163,11 @@ QTreeWidgetItem* AddListRow(QTreeWidget* list, const std::vector<std::string>& t
 void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>& rows);
 // A text shown whole in the middle of a list while it holds no row (wrapped
 // when the list is narrow); hidden by the caller while rows are there.
-QLabel* CreateEmptyListLabel(QTreeWidget* list, const QString& text);
+QLabel* CreateEmptyListLabel(QAbstractItemView* list, const QString& text);
 // The index of the selected row, -1 when none.
-int ListItemIndex(const QTreeWidget* list);
+int ListItemIndex(const QTreeView* list);
 // The texts of a row, caption first (for tests and for copying).
-std::vector<std::string> ListRowTexts(const QTreeWidget* list, int row);
+std::vector<std::string> ListRowTexts(const QTreeView* list, int row);
 
 // Lets pending events through.
 void ProcessMessages();

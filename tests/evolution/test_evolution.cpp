@@ -444,7 +444,7 @@ void TestEvolution::chartFollowsTheTableAndSaves() {
     chart->close();
     QTRY_VERIFY(!window.EvolutionWindow());
     Pick(window.cblFournisseur, 0);
-    QCOMPARE(window.lvData->topLevelItemCount(), 4);
+    QCOMPARE(RowCount(window.lvData), 4);
 }
 
 void TestEvolution::commandLineMonths() {

@@ -118,10 +118,10 @@ QStringList windowRows(const std::string& uri, int level = 0) {
     if (level > 0)
         Pick(window.cblNiveau, level);
     QStringList rows;
-    for (int i = 0; i < window.lvData->topLevelItemCount(); ++i) {
+    for (int i = 0; i < RowCount(window.lvData); ++i) {
         QStringList texts;
-        for (int c = 0; c < window.lvData->columnCount(); ++c)
-            texts << window.lvData->topLevelItem(i)->text(c);
+        for (int c = 0; c < window.lvData->model()->columnCount(); ++c)
+            texts << window.lvData->model()->index(i, c).data().toString();
         rows << texts.join('|');
     }
     return rows;

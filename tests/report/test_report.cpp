@@ -5,6 +5,7 @@
 #include "admin/ficheparamniveau.h"
 #include "admin/ficheparamniveauagence.h"
 #include "data/absdatabase.h"
+#include "data/frenchorder.h"
 #include "data/objectcode.h"
 #include "testsupport.h"
 #include "tracking/fichequadrivel.h"
@@ -66,14 +67,14 @@ const Figures kHauts = {0, 0, 0, 30, 0, -5, 0, 2, 0};
 const Figures kVal = {1000, 200, 1200, 250, 25, 9, 4, 1, 25};
 const Figures kIle = {500, 100, 600, 50, 10, 10, 1, 3, 300};
 
-QStringList labelsOf(const QTreeWidget* list) {
+QStringList labelsOf(const QTreeView* list) {
     QStringList labels;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        labels << list->topLevelItem(i)->text(0);
+    for (int i = 0; i < RowCount(list); ++i)
+        labels << list->model()->index(i, 0).data().toString();
     return labels;
 }
 
-void clickTitle(QTreeWidget* list, int column) {
+void clickTitle(QTreeView* list, int column) {
     QHeaderView* header = list->header();
     const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
                     header->height() / 2);
@@ -368,8 +369,8 @@ void TestReport::copyAndExportFromTheWindow() {
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->clear();
 
-    w.lvData->topLevelItem(0)->setSelected(true);
-    w.lvData->topLevelItem(1)->setSelected(true);
+    SelectRow(w.lvData, 0);
+    SelectRow(w.lvData, 1);
     QTest::keyClick(w.lvData, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(clipboard->text(),
              QString("Hauts-de-France\t0.00\t0.00\t0.00\t30.00\t0.00%\t-5\t0\t2\t0.00%\n"
@@ -397,9 +398,9 @@ void TestReport::copyAndExportFromTheWindow() {
     Pick(w.cblNiveau, 3); // Val-d'Oise in French order
     // The refresh replaced the rows in place: nothing of the levels' rows
     // stays, nothing stays chosen.
-    QCOMPARE(w.lvData->topLevelItemCount(), 1);
-    QCOMPARE(w.lvData->topLevelItem(0)->text(0), QString("Cergy"));
-    QVERIFY(w.lvData->selectedItems().isEmpty());
+    QCOMPARE(RowCount(w.lvData), 1);
+    QCOMPARE(labelsOf(w.lvData), QStringList{"Cergy"});
+    QVERIFY(!w.lvData->selectionModel()->hasSelection());
     QString proposed;
     const QString path = s.file.Folder() + "/export.csv";
     w.AskFileName = [&](const QString& name) {
@@ -423,7 +424,7 @@ void TestReport::copyAndExportFromTheWindow() {
     // it: its filters, its rows and the row chosen.
     MessageRecorder messages;
     Pick(w.cblFournisseur, 1);
-    w.lvData->topLevelItem(0)->setSelected(true);
+    SelectRow(w.lvData, 0);
     const QString refused = s.file.Folder() + "/absent/export.csv";
     w.AskFileName = [&](const QString&) { return refused; };
     QTest::mouseClick(w.btnExporter, Qt::LeftButton);
@@ -435,7 +436,7 @@ void TestReport::copyAndExportFromTheWindow() {
     QCOMPARE(w.cblNiveau->currentIndex(), 3);
     QCOMPARE(w.cblFournisseur->currentIndex(), 1);
     QCOMPARE(labelsOf(w.lvData), QStringList{"Cergy"});
-    QVERIFY(w.lvData->topLevelItem(0)->isSelected());
+    QVERIFY(RowSelected(w.lvData, 0));
     QVERIFY(!w.ExportPdf(refused));
     QCOMPARE(messages.messages.size(), std::size_t(2));
 }
@@ -467,7 +468,7 @@ void TestReport::sortingByColumnTitle() {
     // A refresh keeps the sort: with supplier Acier, Île-de-France has 0.
     Pick(w.cblFournisseur, 1);
     QCOMPARE(labelsOf(w.lvData), (QStringList{"Val-d'Oise", "Île-de-France", "Hauts-de-France"}));
-    QCOMPARE(w.lvData->topLevelItem(1)->text(6), QString("0"));
+    QCOMPARE(w.lvData->model()->index(1, 6).data().toString(), QString("0"));
     QCOMPARE(w.lvData->header()->sortIndicatorOrder(), Qt::DescendingOrder);
 
     // A rate that could not be computed stays last either way.
@@ -495,12 +496,12 @@ void TestReport::clipboardAsSeenGuardedAndEscaped() {
 
     // What is copied is what the user sees chosen, not the rows at those
     // places in the statements' order.
-    w.lvData->topLevelItem(0)->setSelected(true);
+    SelectRow(w.lvData, 0);
     QTest::keyClick(w.lvData, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(clipboard->text(),
              QString("Île-de-France\t500.00\t100.00\t600.00\t50.00\t10.00%\t10\t1\t3\t300.00%\n"));
     w.lvData->clearSelection();
-    w.lvData->topLevelItem(2)->setSelected(true);
+    SelectRow(w.lvData, 2);
     w.actCopier->trigger();
     QVERIFY(clipboard->text().startsWith("Hauts-de-France\t0.00\t"));
 
@@ -552,13 +553,13 @@ void TestReport::contextAndEmptyReport() {
                      (FixtureFile::OnServer() ? " — Connexion : postgres" : ""));
         QVERIFY(w.lblAucuneDonnee->isHidden());
         // The totals line sits outside the list, which holds the report's rows.
-        QCOMPARE(w.lvData->topLevelItemCount(), 1);
+        QCOMPARE(RowCount(w.lvData), 1);
         QCOMPARE(w.lvTotal->topLevelItem(0)->text(0), QString("Total"));
     }
 
     // A user who heads no level: no row, and the window says so.
     Session other(false, "U1");
-    QCOMPARE(other.window.lvData->topLevelItemCount(), 0);
+    QCOMPARE(RowCount(other.window.lvData), 0);
     QVERIFY(!other.window.lblAucuneDonnee->isHidden());
     QCOMPARE(other.window.lblAucuneDonnee->text(), QString("Aucune donnée pour cette sélection"));
     QVERIFY(other.window.lblContexte->text().endsWith(
@@ -600,6 +601,35 @@ void TestReport::listsInFrenchOrderWithTheirCodes() {
     QCOMPARE(heads.lvNiveau->topLevelItem(1)->text(0), QString("Ève"));
     QCOMPARE(GetRowCode(heads.lvNiveau, 1), std::string("N7"));
     QCOMPARE(GetRowCode(heads.lvNiveau, 2), std::string("N6"));
+
+    // The window's filter lists keep their entries compactly: an entry
+    // renamed or moved keeps its code, the "all" entry has none, clearing
+    // empties them.
+    QComboBox* levels = s.window.cblNiveau;
+    levels->setItemText(1, "Hauts");
+    levels->removeItem(2);
+    QCOMPARE(entries(levels), (QStringList{"<Tous>=", "Hauts=N3", "Val-d'Oise=N1"}));
+    levels->setCurrentIndex(2);
+    QCOMPARE(levels->currentText(), QString("Val-d'Oise"));
+    ClearComboCodes(levels);
+    QCOMPARE(levels->count(), 0);
+    QCOMPARE(GetComboCode(levels, 0), std::string());
+
+    // Rows are put in French order in place, by cycles of moves: the result
+    // is that of a stable sort, equal labels in the order they came.
+    const char* names[] = {"Zoé", "éclair", "Eclair", "Île", "Ivry", "Abbeville", "eclair", "Évry"};
+    std::vector<std::pair<std::string, int>> rows;
+    unsigned seed = 7;
+    for (int i = 0; i < 2000; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        rows.emplace_back(names[(seed >> 16) % 8], i);
+    }
+    auto expected = rows;
+    std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) {
+        return FrenchCompare(a.first, b.first) < 0;
+    });
+    SortInFrenchOrder(rows, [](const auto& row) { return row.first; });
+    QVERIFY(rows == expected);
 }
 
 void TestReport::longTablesContinueOnFurtherPages() {

@@ -381,6 +381,19 @@ void Pick(QComboBox* list, int index) {
     emit list->activated(index);
 }
 
+void SelectRow(QTreeView* list, int row) {
+    list->selectionModel()->select(list->model()->index(row, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+bool RowSelected(const QTreeView* list, int row) {
+    return list->selectionModel()->isRowSelected(row, QModelIndex());
+}
+
+int RowCount(const QTreeView* list) {
+    return list->model()->rowCount();
+}
+
 void ShowForm(QWidget& window) {
     window.show();
     QCoreApplication::processEvents();

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTreeView>
 
 #include <atomic>
 #include <deque>
@@ -114,6 +115,12 @@ void ShowForm(QWidget& window);
 // A user's pick of an entry of a drop-down list: the entry is chosen and the
 // list's change handler runs.
 void Pick(QComboBox* list, int index);
+
+// A user's click on a list's row, adding it to the rows chosen; and whether
+// a row is chosen.
+void SelectRow(QTreeView* list, int row);
+bool RowSelected(const QTreeView* list, int row);
+int RowCount(const QTreeView* list);
 
 // Waits, from the event loop, for the next modal window of the program to be
 // up and done with its first activation (not under the busy cursor), runs

@@ -96,9 +96,9 @@ const Rows kLilleUsers = {
     row("Bruno Petit", {"500.00", "100.00", "600.00", "50.00", "10.00%", "1", "1", "3", "300.00%"}),
 };
 
-Rows rowsOf(const QTreeWidget* list) {
+Rows rowsOf(const QTreeView* list) {
     Rows rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
+    for (int i = 0; i < RowCount(list); ++i)
         rows.push_back(toolkit::ListRowTexts(list, i));
     return rows;
 }
@@ -165,6 +165,7 @@ private slots:
     void screenShowsEveryChangedFigure();
     void mainWindowOpensIt();
     void everyWindowFitsASmallScreen();
+    void everyFigureFitsItsColumn();
     void keyboardAndDrillDown();
 };
 
@@ -179,13 +180,14 @@ void TestTracking::designAndFirstDisplay() {
     QCOMPARE(w.cblPeriode->count(), 13); // built at construction, before any query
     QVERIFY(s.trace.statements.empty());
 
-    QCOMPARE(w.lvData->columnCount(), 10);
+    QCOMPARE(w.lvData->model()->columnCount(), 10);
     const char* captions[] = {"Niveau",       "Montant HT",      "TVA",           "Montant TTC",
                               "Marge €",      "Marge %",         "Nb Relance(s)", "Nb Devis",
                               "Nb Commandes", "Transformation %"};
     const int widths[] = {150, 100, 75, 100, 75, 75, 90, 100, 100, 120};
     for (int i = 0; i < 10; ++i) {
-        QCOMPARE(w.lvData->headerItem()->text(i), QString::fromUtf8(captions[i]));
+        QCOMPARE(w.lvData->model()->headerData(i, Qt::Horizontal).toString(),
+                 QString::fromUtf8(captions[i]));
         QCOMPARE(w.lvData->columnWidth(i), widths[i]);
     }
 
@@ -204,8 +206,9 @@ void TestTracking::designAndFirstDisplay() {
     QCOMPARE(w.GetDisplayMode(), int(TFicheQuadrivel::dmNiveaux));
     QCOMPARE(rowsOf(w.lvData), kAdminLevels);
     QCOMPARE(w.cursor().shape(), Qt::ArrowCursor);
-    QCOMPARE(w.lvData->topLevelItem(0)->textAlignment(1) & Qt::AlignHorizontal_Mask,
-             int(Qt::AlignRight));
+    QCOMPARE(w.lvData->model()->index(0, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>() &
+                 Qt::AlignHorizontal_Mask,
+             Qt::AlignRight);
 
     // The report grows with the window, above its totals line and buttons.
     w.resize(1200, 800);
@@ -629,7 +632,7 @@ void TestTracking::failurePartWayKeepsRowsAndRestoresCursor() {
                 " CASE WHEN dim_agence = 'A2' THEN " +
                 overflow + " ELSE valeur END AS valeur FROM data_rows");
     MessageRecorder messages;
-    w.lvData->topLevelItem(2)->setSelected(true);
+    SelectRow(w.lvData, 2);
     const QString before = w.lblContexte->text();
     Pick(w.cblNiveau, 1);
     // The window says so, and keeps what it showed: the levels, the chosen
@@ -641,7 +644,8 @@ void TestTracking::failurePartWayKeepsRowsAndRestoresCursor() {
                  std::string::npos,
              errors[0].c_str());
     QCOMPARE(rowsOf(w.lvData), kAdminLevels);
-    QCOMPARE(w.lvData->selectedItems(), QList<QTreeWidgetItem*>{w.lvData->topLevelItem(2)});
+    QCOMPARE(w.lvData->selectionModel()->selectedRows().size(), 1);
+    QVERIFY(RowSelected(w.lvData, 2));
     QVERIFY(w.lblAucuneDonnee->isHidden());
     QVERIFY2(w.lblContexte->text().startsWith("Actualisation échouée"),
              qPrintable(w.lblContexte->text()));
@@ -681,7 +685,7 @@ void TestTracking::longRefreshShowsProgressAndStops() {
     TFicheQuadrivel& w = s.window;
     s.open();
     MessageRecorder messages;
-    w.lvData->topLevelItem(1)->setSelected(true);
+    SelectRow(w.lvData, 1);
     const QString before = w.lblContexte->text();
     // Every refresh now counts as long: its progress shows from the first
     // row on.
@@ -701,7 +705,8 @@ void TestTracking::longRefreshShowsProgressAndStops() {
     Pick(w.cblNiveau, 1);
     QCOMPARE(seen, QStringList({"Lecture en cours : 1 ligne lue"}));
     QCOMPARE(rowsOf(w.lvData), kAdminLevels);
-    QCOMPARE(w.lvData->selectedItems(), QList<QTreeWidgetItem*>{w.lvData->topLevelItem(1)});
+    QCOMPARE(w.lvData->selectionModel()->selectedRows().size(), 1);
+    QVERIFY(RowSelected(w.lvData, 1));
     QCOMPARE(w.lblContexte->text(), "Actualisation arrêtée — " + before);
     QVERIFY(messages.messages.empty());
     QVERIFY(w.cblNiveau->isEnabled() && w.btnExporter->isEnabled());
@@ -734,10 +739,10 @@ void TestTracking::screenShowsEveryChangedFigure() {
     s.open();
     Pick(w.cblNiveau, 1);
     Pick(w.cblAgence, 1);
-    w.lvData->setCurrentItem(w.lvData->topLevelItem(1)); // a chosen row, then a refresh
+    w.lvData->setCurrentIndex(w.lvData->model()->index(1, 0)); // a chosen row, then a refresh
     for (const int supplier : {1, 2, 0, 2}) {
         Pick(w.cblFournisseur, supplier); // the refresh paints before it returns
-        for (QTreeWidget* list : {w.lvData, w.lvTotal}) {
+        for (QTreeView* list : std::initializer_list<QTreeView*>{w.lvData, w.lvTotal}) {
             QWidget* cells = list->viewport();
             const QPoint at = cells->mapTo(&w, QPoint());
             const QImage onScreen =
@@ -771,6 +776,42 @@ void TestTracking::mainWindowOpensIt() {
             QTest::mouseClick(main.btnTableauSuivi, Qt::LeftButton);
             QCOMPARE(seen, admin ? kAdminLevels : Rows{kAdminLevels[2]});
             QVERIFY(main.findChildren<TFicheQuadrivel*>().isEmpty());
+        }
+    }
+}
+
+void TestTracking::everyFigureFitsItsColumn() {
+    // The widest figure of a column may be its smallest value, a negative
+    // one, two digits wider than its largest and than the total: ten users
+    // of Lille gain 99999999.99 each, an eleventh loses all of it.
+    Session s(true);
+    std::string figures = "INSERT INTO data VALUES ('MARGE_DEVIS_VENTE_HT', 2027, 1, 'A1', 'U1',"
+                          " 'F1', 'D9', -999999999.9)";
+    for (int i = 0; i < 10; ++i) {
+        const std::string user = "'V" + std::to_string(i) + "'";
+        s.file.Exec("INSERT INTO dim_utilisateur VALUES (" + user + ", 'Vendeur " +
+                    std::to_string(i) + "')");
+        figures +=
+            ", ('MARGE_DEVIS_VENTE_HT', 2027, 1, 'A1', " + user + ", 'F1', 'D9', 99999999.99)";
+    }
+    s.file.Exec(figures);
+    TFicheQuadrivel& w = s.window;
+    s.open();
+    Pick(w.cblNiveau, 1);
+    Pick(w.cblAgence, 1);
+    QCOMPARE(RowCount(w.lvData), 12);
+    QCOMPARE(toolkit::ListRowTexts(w.lvData, 0)[4], std::string("-999999749.90")); // Alice
+    QCOMPARE(toolkit::ListRowTexts(w.lvData, 2)[4], std::string("99999999.99"));
+    QCOMPARE(toolkit::ListRowTexts(w.lvTotal, 0)[4], std::string("300.00"));
+    const int margin =
+        w.lvData->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, w.lvData) + 1;
+    for (int r = 0; r < RowCount(w.lvData); ++r) {
+        const auto texts = toolkit::ListRowTexts(w.lvData, r);
+        for (int c = 1; c < 10; ++c) {
+            const QString text = QString::fromStdString(texts[std::size_t(c)]);
+            QVERIFY2(w.lvData->fontMetrics().horizontalAdvance(text) <=
+                         w.lvData->columnWidth(c) - 2 * margin,
+                     qPrintable(text));
         }
     }
 }
@@ -871,7 +912,7 @@ void TestTracking::keyboardAndDrillDown() {
     QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.lvData));
 
     // Enter on a level: its agencies, by the statements of the same pick.
-    w.lvData->setCurrentItem(w.lvData->topLevelItem(0));
+    w.lvData->setCurrentIndex(w.lvData->model()->index(0, 0));
     s.trace.Clear();
     QTest::keyClick(w.lvData, Qt::Key_Return);
     QCOMPARE(w.cblNiveau->currentText(), QString("Nord"));
@@ -882,7 +923,7 @@ void TestTracking::keyboardAndDrillDown() {
     QCOMPARE(s.trace.statements, drilled);
 
     // A double click on an agency: its users.
-    const QPoint lille = w.lvData->visualItemRect(w.lvData->topLevelItem(0)).center();
+    const QPoint lille = w.lvData->visualRect(w.lvData->model()->index(0, 0)).center();
     // As a mouse does it: a click, then the second press as a double click.
     QTest::mouseClick(w.lvData->viewport(), Qt::LeftButton, Qt::NoModifier, lille);
     QTest::mouseDClick(w.lvData->viewport(), Qt::LeftButton, Qt::NoModifier, lille);
