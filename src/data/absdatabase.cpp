@@ -169,8 +169,7 @@ QSqlQuery TABSDatabase::Execute(const std::string& statement, bool forwardOnly, 
     }
 }
 
-void TABSDatabase::Select(const std::string& statement, QStringList& columns,
-                          std::vector<std::vector<QVariant>>& rows) {
+void TABSDatabase::Select(const std::string& statement, QStringList& columns, Rows& rows) {
     Connection();
     if (fileHandle) {
         selectFromFile(statement, columns, rows);
@@ -181,13 +180,9 @@ void TABSDatabase::Select(const std::string& statement, QStringList& columns,
     const int count = record.count();
     for (int i = 0; i < count; ++i)
         columns << record.fieldName(i);
-    while (query.next()) {
-        std::vector<QVariant> row;
-        row.reserve(static_cast<std::size_t>(count));
+    while (query.next())
         for (int i = 0; i < count; ++i)
-            row.push_back(query.value(i));
-        rows.push_back(std::move(row));
-    }
+            rows.AddValue(query.value(i));
     if (query.lastError().isValid())
         throw EDatabaseError(EngineErrorMessage(query.lastError()));
 }

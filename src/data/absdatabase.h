@@ -14,6 +14,7 @@ struct sqlite3;
 struct pg_conn;
 struct pg_result;
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -119,14 +120,42 @@ public:
     // the connection closed, to be opened again by the next statement.
     QSqlQuery Execute(const std::string& statement, bool forwardOnly, bool canRetry);
 
+    // The rows of a SELECT as read: numbers as they are, texts in UTF-8 one
+    // after the other in one block, any other value as Qt gives it. A list
+    // of a million rows takes a few tens of bytes a row.
+    class Rows {
+    public:
+        void AddNull();
+        void AddInteger(qlonglong value);
+        void AddReal(double value);
+        void AddText(const char* utf8, std::size_t size);
+        // A value from Qt's driver.
+        void AddValue(const QVariant& value);
+        std::size_t CellCount() const { return cells.size(); }
+        QVariant Value(std::size_t cell) const;
+
+    private:
+        enum class Kind : unsigned char { Null, Integer, Real, Text, Other };
+        struct Cell {
+            Kind kind = Kind::Null;
+            std::uint32_t size = 0;
+            union {
+                qlonglong integer;
+                double real;
+                std::size_t offset;
+            };
+        };
+        std::vector<Cell> cells;
+        std::string texts;
+        std::vector<QVariant> others;
+    };
+
 private:
     friend class TABSQuery;
     void runControl(const std::string& statement, bool canRetry = false, bool traced = true);
     // Runs a SELECT already traced and reads every row of it.
-    void Select(const std::string& statement, QStringList& columns,
-                std::vector<std::vector<QVariant>>& rows);
-    void selectFromFile(const std::string& statement, QStringList& columns,
-                        std::vector<std::vector<QVariant>>& rows);
+    void Select(const std::string& statement, QStringList& columns, Rows& rows);
+    void selectFromFile(const std::string& statement, QStringList& columns, Rows& rows);
     void trace(const std::string& statement) const;
     // Throws, in French, when DatabaseFileName names no file or a folder.
     void checkFile() const;
@@ -214,7 +243,7 @@ private:
     friend class TABSField;
     TABSDatabase* database() const;
     std::string prepareText() const;
-    const QVariant& valueAt(int index) const;
+    QVariant valueAt(int index) const;
 
     struct Result;
     std::unique_ptr<Result> result;

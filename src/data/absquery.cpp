@@ -4,6 +4,8 @@
 
 #include "data/ansistring.h"
 
+#include <limits>
+
 // --- TABSStrings ------------------------------------------------------------
 
 std::string TABSStrings::Text() const {
@@ -18,11 +20,89 @@ std::string TABSStrings::Text() const {
 
 // --- TABSQuery --------------------------------------------------------------
 
+// --- TABSDatabase::Rows -----------------------------------------------------
+
+void TABSDatabase::Rows::AddNull() {
+    cells.emplace_back();
+}
+
+void TABSDatabase::Rows::AddInteger(qlonglong value) {
+    Cell& cell = cells.emplace_back();
+    cell.kind = Kind::Integer;
+    cell.integer = value;
+}
+
+void TABSDatabase::Rows::AddReal(double value) {
+    Cell& cell = cells.emplace_back();
+    cell.kind = Kind::Real;
+    cell.real = value;
+}
+
+void TABSDatabase::Rows::AddText(const char* utf8, std::size_t size) {
+    if (size > std::numeric_limits<std::uint32_t>::max())
+        throw EDatabaseError("Une valeur lue est trop longue.");
+    Cell& cell = cells.emplace_back();
+    cell.kind = Kind::Text;
+    cell.size = std::uint32_t(size);
+    cell.offset = texts.size();
+    texts.append(utf8, size);
+}
+
+void TABSDatabase::Rows::AddValue(const QVariant& value) {
+    if (value.isNull()) {
+        AddNull();
+        return;
+    }
+    switch (value.typeId()) {
+    case QMetaType::QString: {
+        const QByteArray utf8 = value.toString().toUtf8();
+        AddText(utf8.constData(), std::size_t(utf8.size()));
+        return;
+    }
+    case QMetaType::Double:
+        AddReal(value.toDouble());
+        return;
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        AddInteger(value.toLongLong());
+        return;
+    default: {
+        Cell& cell = cells.emplace_back();
+        cell.kind = Kind::Other;
+        cell.offset = others.size();
+        others.push_back(value);
+        return;
+    }
+    }
+}
+
+QVariant TABSDatabase::Rows::Value(std::size_t index) const {
+    const Cell& cell = cells[index];
+    switch (cell.kind) {
+    case Kind::Integer:
+        return QVariant(cell.integer);
+    case Kind::Real:
+        return QVariant(cell.real);
+    case Kind::Text:
+        return QString::fromUtf8(texts.data() + cell.offset, qsizetype(cell.size));
+    case Kind::Other:
+        return others[cell.offset];
+    case Kind::Null:
+        break;
+    }
+    return QVariant();
+}
+
+// --- TABSQuery --------------------------------------------------------------
+
 // The rows of an open SELECT, read at Open so that RecordCount is known.
 struct TABSQuery::Result {
     QStringList columns;
-    std::vector<std::vector<QVariant>> rows;
+    TABSDatabase::Rows rows;
     std::size_t current = 0;
+    std::size_t RowCount() const {
+        return columns.isEmpty() ? 0 : rows.CellCount() / std::size_t(columns.size());
+    }
 };
 
 TABSQuery::TABSQuery(TABSDatabase* owner)
@@ -56,7 +136,7 @@ void TABSQuery::Open() {
 }
 
 bool TABSQuery::Eof() const {
-    return !result || result->current >= result->rows.size();
+    return !result || result->current >= result->RowCount();
 }
 
 void TABSQuery::Next() {
@@ -75,13 +155,14 @@ TABSField TABSQuery::FieldByName(const std::string& name) const {
 }
 
 int TABSQuery::RecordCount() const {
-    return result ? static_cast<int>(result->rows.size()) : 0;
+    return result ? static_cast<int>(result->RowCount()) : 0;
 }
 
-const QVariant& TABSQuery::valueAt(int index) const {
+QVariant TABSQuery::valueAt(int index) const {
     if (Eof())
         throw EDatabaseError("La requête n'a pas de ligne courante.");
-    return result->rows[result->current][static_cast<std::size_t>(index)];
+    return result->rows.Value(result->current * std::size_t(result->columns.size()) +
+                              std::size_t(index));
 }
 
 void TABSQuery::Close() {
@@ -101,12 +182,12 @@ TABSField::TABSField(const TABSQuery* query, int index)
     , index(index) {}
 
 std::string TABSField::AsAnsiString() const {
-    const QVariant& value = query->valueAt(index);
+    const QVariant value = query->valueAt(index);
     return value.isNull() ? std::string() : ToAnsi(value.toString());
 }
 
 double TABSField::AsFloat() const {
-    const QVariant& value = query->valueAt(index);
+    const QVariant value = query->valueAt(index);
     if (value.isNull())
         return 0.0;
     bool ok = false;

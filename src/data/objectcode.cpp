@@ -143,6 +143,7 @@ void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& s
     std::vector<std::pair<std::string, std::string>> entries; // label, code
     const auto query = NewQuery(database, statement);
     query->Open();
+    entries.reserve(std::size_t(query->RecordCount()));
     while (!query->Eof()) {
         // An empty code (or NULL, read as empty) is what a list stores for
         // its "all" entry or no choice: such a row is no entry.

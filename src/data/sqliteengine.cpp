@@ -106,8 +106,7 @@ void TABSDatabase::openFile(const QString& alias) {
 // UTF-8 text: the values and errors are those Qt's driver would give, without
 // its conversion of every statement to UTF-16 and its description of every
 // column (measured: 14 % of the time of a refresh's statements).
-void TABSDatabase::selectFromFile(const std::string& statement, QStringList& columns,
-                                  std::vector<std::vector<QVariant>>& rows) {
+void TABSDatabase::selectFromFile(const std::string& statement, QStringList& columns, Rows& rows) {
     const auto fail = [&](int code) { throw EDatabaseError(FileErrorMessage(fileHandle, code)); };
     sqlite3_stmt* raw = nullptr;
     const int prepared = sqlite3_prepare_v2(fileHandle, statement.c_str(),
@@ -122,27 +121,24 @@ void TABSDatabase::selectFromFile(const std::string& statement, QStringList& col
         columns << QString::fromUtf8(sqlite3_column_name(raw, i)).remove(QLatin1Char('"'));
     int step;
     while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
-        std::vector<QVariant> row;
-        row.reserve(static_cast<std::size_t>(count));
         for (int i = 0; i < count; ++i) {
             switch (sqlite3_column_type(raw, i)) {
             case SQLITE_INTEGER:
-                row.emplace_back(static_cast<qlonglong>(sqlite3_column_int64(raw, i)));
+                rows.AddInteger(static_cast<qlonglong>(sqlite3_column_int64(raw, i)));
                 break;
             case SQLITE_FLOAT:
-                row.emplace_back(sqlite3_column_double(raw, i));
+                rows.AddReal(sqlite3_column_double(raw, i));
                 break;
             case SQLITE_NULL:
-                row.emplace_back();
+                rows.AddNull();
                 break;
-            default:
-                row.emplace_back(
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(raw, i)),
-                                      sqlite3_column_bytes(raw, i)));
+            default: {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, i));
+                rows.AddText(text, std::size_t(sqlite3_column_bytes(raw, i)));
                 break;
             }
+            }
         }
-        rows.push_back(std::move(row));
     }
     if (step != SQLITE_DONE)
         fail(step);

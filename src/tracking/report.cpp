@@ -222,6 +222,7 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
         account.SetFournisseur(selection.supplier);
 
     std::vector<TReportRow> report;
+    report.reserve(std::size_t(rows->RecordCount()));
     while (!rows->Eof()) {
         TReportRow row;
         row.code = rows->FieldByName("code").AsAnsiString();

@@ -199,6 +199,43 @@ void TestData::queriesReadRowsInOrder() {
     QCOMPARE(query->FieldByName("somme").AsAnsiString(), std::string());
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, query->FieldByName("absent"));
 
+    // Every kind of value, on rows of several columns, as text and as number.
+    const bool server = FixtureFile::OnServer();
+    query = NewQuery(&db, std::string("SELECT 42 AS n, 2.5 AS r, 'Île' AS t, NULL AS z,"
+                                      " '12.5' AS s") +
+                              (server ? ", DATE '2026-12-10' AS d" : "") +
+                              " UNION ALL SELECT -7, 0.125, '', NULL, 'x'" +
+                              (server ? ", DATE '2027-01-31'" : ""));
+    query->Open();
+    QCOMPARE(query->RecordCount(), 2);
+    std::vector<std::string> texts;
+    std::vector<double> numbers;
+    while (!query->Eof()) {
+        for (const char* column : {"n", "r", "t", "z", "s", "d"}) {
+            if (std::string(column) == "d" && !server)
+                continue;
+            texts.push_back(query->FieldByName(column).AsAnsiString());
+            numbers.push_back(query->FieldByName(column).AsFloat());
+        }
+        query->Next();
+    }
+    std::vector<std::string> expectedTexts{"42", "2.5", "Île", "", "12.5"};
+    if (server)
+        expectedTexts.push_back("2026-12-10");
+    for (const char* text : {"-7", "0.125", "", "", "x"})
+        expectedTexts.push_back(text);
+    if (server)
+        expectedTexts.push_back("2027-01-31");
+    QCOMPARE(texts, expectedTexts);
+    std::vector<double> expectedNumbers{42, 2.5, 0, 0, 12.5};
+    if (server)
+        expectedNumbers.push_back(0);
+    for (const double number : {-7.0, 0.125, 0.0, 0.0, 0.0})
+        expectedNumbers.push_back(number);
+    if (server)
+        expectedNumbers.push_back(0);
+    QCOMPARE(numbers, expectedNumbers);
+
     // No row at all.
     query = NewQuery(&db, "SELECT code FROM dim_agence WHERE code = 'zz'");
     query->Open();
