@@ -11,7 +11,11 @@
 // in "-changing" alternates two suppliers, so that the figures shown change
 // at every refresh and must be painted again: its bare side also draws the
 // changed texts with QPainter::drawText into an image, and a second line,
-// "CASE-statements-only", gives the ratio against its statements alone.
+// "CASE-statements-only", gives the ratio against its statements alone. Two
+// more lines split the refresh: "CASE-report-only", the report computed again
+// as the refresh computed it, against the bare statements; "CASE-window-only",
+// the rest of the refresh (showing the rows, totals and context line, and
+// painting them), against the bare side's drawing alone.
 // The cases import-sqlite-1m and import-postgresql-1m load a million figure
 // lines with quadrivel-import against the sqlite3 shell's .import and psql's
 // \copy of the same rows (--benchmark_filter=Import).
@@ -39,6 +43,7 @@
 #include "schema_sql.h"
 #include "tracking/ficheevolution.h"
 #include "tracking/fichequadrivel.h"
+#include "tracking/report.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -445,6 +450,12 @@ void programAgainstBare(benchmark::State& state, const std::string& database,
     std::vector<double> program;
     std::vector<double> bareTimes;
     std::vector<double> floorTimes;
+    // Changing cases: the report alone, computed again as the refresh did,
+    // and what the refresh spent beside it (showing and painting), against
+    // the floor's drawing alone.
+    std::vector<double> reportTimes;
+    std::vector<double> windowTimes;
+    std::vector<double> drawingTimes;
     int refreshes = 0;
     using Clock = std::chrono::steady_clock;
     const auto ms = [](Clock::duration d) {
@@ -463,12 +474,23 @@ void programAgainstBare(benchmark::State& state, const std::string& database,
         program.push_back(ms(middle - start));
         bareTimes.push_back(ms(ran - middle));
         floorTimes.push_back(ms(end - middle));
+        if (changing) {
+            TReportTotals totals;
+            benchmark::DoNotOptimize(ComputeReport(&w.db, w.window.Selection(), {}, &totals));
+            const double report = ms(Clock::now() - end);
+            reportTimes.push_back(report);
+            windowTimes.push_back(ms(middle - start) - report);
+            drawingTimes.push_back(ms(end - ran));
+        }
     }
     const std::string caseName = name + "-" + modeName(mode) + (changing ? "-changing" : "");
     const double programMs = median(program);
     recordTiming(state, caseName, programMs, median(floorTimes));
-    if (changing)
+    if (changing) {
         timings()[caseName + "-statements-only"] = {programMs, median(bareTimes)};
+        timings()[caseName + "-report-only"] = {median(reportTimes), median(bareTimes)};
+        timings()[caseName + "-window-only"] = {median(windowTimes), median(drawingTimes)};
+    }
     state.SetLabel(statements.Label() + ", " +
                    std::to_string(w.window.lvData->model()->rowCount()) + " rows");
 }
