@@ -172,10 +172,9 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
                                          {"Transformation %", kDesignWidths[9], Qt::AlignRight},
                                      },
                                      [this](int row, int column) {
-                                         const std::vector<TReportRow>& rows = ShownRows();
-                                         if (row >= int(rows.size()))
+                                         if (row >= int(Report.size()))
                                              return QString();
-                                         const TReportRow& shown = rows[std::size_t(row)];
+                                         const TReportRow& shown = ShownRow(std::size_t(row));
                                          return column == 0 ? FromAnsiOneLine(shown.label)
                                                             : QString::fromStdString(
                                                                   ReportCellText(shown, column));
@@ -386,7 +385,7 @@ void TFicheQuadrivel::FitColumns(bool keepWider) {
     const int headerPadding =
         lvData->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, lvData) + 12;
     const std::vector<TReportRow> totals = Totals.Lines();
-    const std::vector<TReportRow>& rows = ShownRows();
+    const std::vector<TReportRow>& rows = Report; // in any order
     auto widest = [](const std::vector<const TReportRow*>& candidates, int column,
                      TextWidths& measured, const QFont& font) {
         int width = 0;
@@ -715,7 +714,7 @@ void TFicheQuadrivel::lvDataActivate() {
     if (RefreshRunning)
         return;
     const int row = lvData->currentIndex().row();
-    if (row < 0 || row >= int(ShownRows().size()))
+    if (row < 0 || row >= int(Report.size()))
         return;
     QComboBox* list = nullptr;
     void (TFicheQuadrivel::*change)() = nullptr;
@@ -736,7 +735,7 @@ void TFicheQuadrivel::lvDataActivate() {
         return;
     }
     // As if the user had picked the row's entry in its filter list.
-    const std::string& code = ShownRows()[std::size_t(row)].code;
+    const std::string& code = ShownRow(std::size_t(row)).code;
     for (int i = 1; i < list->count(); ++i)
         if (GetComboCode(list, i) == code) {
             list->setCurrentIndex(i);
@@ -764,31 +763,48 @@ void TFicheQuadrivel::btnEvolutionClick() {
     Evolution->activateWindow();
 }
 
-void TFicheQuadrivel::ShowRows(std::optional<std::vector<TReportRow>> report) {
-    // The rows shown until now, to find the cells a refresh changes.
-    std::vector<TReportRow> before;
-    if (report) {
-        std::vector<TReportRow> previous = std::exchange(Report, std::move(*report));
-        before = SortColumn < 0 ? std::move(previous) : std::move(Sorted);
+const std::vector<TReportRow>& TFicheQuadrivel::ShownRows() const {
+    if (SortColumn < 0)
+        return Report;
+    if (!SortedRowsMade) {
+        SortedRows.clear();
+        SortedRows.reserve(Order.size());
+        for (const std::size_t i : Order)
+            SortedRows.push_back(Report[i]);
+        SortedRowsMade = true;
     }
-    Sorted = SortColumn < 0 ? std::vector<TReportRow>()
-                            : SortedReport(Report, SortColumn, SortAscending);
-    const std::vector<TReportRow>& rows = ShownRows();
+    return SortedRows;
+}
+
+void TFicheQuadrivel::ShowRows(std::optional<std::vector<TReportRow>> report) {
+    // The rows shown until now, in the list's order, to find the cells a
+    // refresh changes.
+    std::vector<TReportRow> before;
+    std::vector<std::size_t> beforeOrder;
+    if (report) {
+        before = std::exchange(Report, std::move(*report));
+        beforeOrder = std::move(Order);
+    }
+    Order = SortColumn < 0 ? std::vector<std::size_t>()
+                           : SortedOrder(Report, SortColumn, SortAscending);
+    std::vector<TReportRow>().swap(SortedRows);
+    SortedRowsMade = false;
     const QLocale locale;
     std::function<bool(int, int)> changed;
     if (report && locale == ShownLocale)
         changed = [&](int r, int column) {
-            if (std::size_t(r) >= before.size())
+            const auto i = std::size_t(r);
+            if (i >= before.size() || i >= Report.size())
                 return true;
-            const TReportRow& was = before[std::size_t(r)];
-            const TReportRow& is = rows[std::size_t(r)];
+            const TReportRow& was = before[beforeOrder.empty() ? i : beforeOrder[i]];
+            const TReportRow& is = ShownRow(i);
             if (column == 0)
                 return was.label != is.label;
             const auto figure = std::size_t(column - 1);
             return !(was.figures[figure] == is.figures[figure]);
         };
     ShownLocale = locale;
-    toolkit::ShowListRows(lvData, int(rows.size()), changed);
+    toolkit::ShowListRows(lvData, int(Report.size()), changed);
     // The header is painted again only when its sort mark changes.
     QHeaderView* header = lvData->header();
     if (header->isSortIndicatorShown() != (SortColumn >= 0))
@@ -864,12 +880,12 @@ void TFicheQuadrivel::CopyRows(const std::vector<TReportRow>& rows, bool withTit
 void TFicheQuadrivel::actCopierClick() {
     std::vector<int> chosen;
     for (const QModelIndex& index : lvData->selectionModel()->selectedRows())
-        if (index.row() < static_cast<int>(ShownRows().size()))
+        if (index.row() < static_cast<int>(Report.size()))
             chosen.push_back(index.row());
     std::sort(chosen.begin(), chosen.end());
     std::vector<TReportRow> rows;
     for (int i : chosen)
-        rows.push_back(ShownRows()[static_cast<std::size_t>(i)]);
+        rows.push_back(ShownRow(static_cast<std::size_t>(i)));
     if (!rows.empty())
         CopyRows(rows, false);
 }

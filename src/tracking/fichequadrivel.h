@@ -112,7 +112,13 @@ public:
     void lvDataActivate();
 
     // The rows as shown, in the list's order.
-    const std::vector<TReportRow>& ShownRows() const { return SortColumn < 0 ? Report : Sorted; }
+    // Sorted by a column, the rows are copied in the list's order the first
+    // time they are asked for (to leave the window); the list itself reads
+    // them one by one, in place.
+    const std::vector<TReportRow>& ShownRows() const;
+    const TReportRow& ShownRow(std::size_t position) const {
+        return SortColumn < 0 ? Report[position] : Report[Order[position]];
+    }
     // The lines under the rows: "Total", then "Agences sans niveau" when the
     // administrator's levels leave figures out.
     std::vector<TReportRow> TotalLines() const { return Totals.Lines(); }
@@ -172,8 +178,12 @@ private:
     std::array<int, 13> AnneesPeriode{};
     std::array<int, 13> MoisPeriode{};
     std::vector<TReportRow> Report; // in French order of the labels
-    std::vector<TReportRow> Sorted; // in the list's order when sorted by a column
-    TReportTotals Totals;           // of Report
+    // Sorted by a column, the list's order as positions in Report, and the
+    // rows copied in that order once asked for.
+    std::vector<std::size_t> Order;
+    mutable std::vector<TReportRow> SortedRows;
+    mutable bool SortedRowsMade = false;
+    TReportTotals Totals; // of Report
     // The locale the shown texts were written in.
     QLocale ShownLocale;
     int SortColumn = -1; // -1: French order of the labels

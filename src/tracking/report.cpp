@@ -329,13 +329,18 @@ TReportRow ReportTotals(const std::vector<TReportRow>& rows) {
     return sumRows(rows, std::vector<bool>(rows.size(), true));
 }
 
-std::vector<TReportRow> SortedReport(std::vector<TReportRow> rows, int column, bool ascending) {
+std::vector<std::size_t> SortedOrder(const std::vector<TReportRow>& rows, int column,
+                                     bool ascending) {
+    std::vector<std::size_t> order(rows.size());
+    std::iota(order.begin(), order.end(), std::size_t(0));
     if (column < 0 || column > kReportFigureCount)
-        return rows;
+        return order;
     auto value = [column](const TReportRow& row) {
         return row.figures[static_cast<std::size_t>(column - 1)];
     };
-    std::stable_sort(rows.begin(), rows.end(), [&](const TReportRow& a, const TReportRow& b) {
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) {
+        const TReportRow& a = rows[i];
+        const TReportRow& b = rows[j];
         if (column == 0) {
             const int order = FrenchCompare(a.label, b.label);
             return ascending ? order < 0 : order > 0;
@@ -347,5 +352,13 @@ std::vector<TReportRow> SortedReport(std::vector<TReportRow> rows, int column, b
             return !std::isnan(x) && std::isnan(y);
         return ascending ? x < y : y < x;
     });
-    return rows;
+    return order;
+}
+
+std::vector<TReportRow> SortedReport(std::vector<TReportRow> rows, int column, bool ascending) {
+    std::vector<TReportRow> sorted;
+    sorted.reserve(rows.size());
+    for (const std::size_t i : SortedOrder(rows, column, ascending))
+        sorted.push_back(std::move(rows[i]));
+    return sorted;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -120,3 +121,6 @@ TReportRow ReportTotals(const std::vector<TReportRow>& rows);
 // computed after every number. Rows that compare equal keep the statements'
 // order. column 0 is the label, 1 to 9 the figures.
 std::vector<TReportRow> SortedReport(std::vector<TReportRow> rows, int column, bool ascending);
+// The same order as the rows' positions, the rows left where they are.
+std::vector<std::size_t> SortedOrder(const std::vector<TReportRow>& rows, int column,
+                                     bool ascending);

@@ -466,8 +466,13 @@ void TestReport::sortingByColumnTitle() {
     QCOMPARE(labelsOf(w.lvData), (QStringList{"Île-de-France", "Val-d'Oise", "Hauts-de-France"}));
 
     // A refresh keeps the sort: with supplier Acier, Île-de-France has 0.
+    // The rows leaving the window follow the list, before and after.
+    QCOMPARE(w.ShownRows()[0].label, std::string("Île-de-France"));
     Pick(w.cblFournisseur, 1);
     QCOMPARE(labelsOf(w.lvData), (QStringList{"Val-d'Oise", "Île-de-France", "Hauts-de-France"}));
+    QCOMPARE(w.ShownRows().size(), std::size_t(3));
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(ReportRowTexts(w.ShownRows()[std::size_t(i)]), toolkit::ListRowTexts(w.lvData, i));
     QCOMPARE(w.lvData->model()->index(1, 6).data().toString(), QString("0"));
     QCOMPARE(w.lvData->header()->sortIndicatorOrder(), Qt::DescendingOrder);
 
