@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 #include <QVariant>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
@@ -78,6 +79,18 @@ public:
             std::string().swap(text);
         endRemoveRows();
         return true;
+    }
+
+    // The first entry at or after from with that code, -1 when none: the
+    // codes are compared where they lie.
+    int Find(const std::string& wanted, int from) const {
+        for (std::size_t i = std::size_t(std::max(from, 0)); i < entries.size(); ++i) {
+            const Entry& entry = entries[i];
+            if (entry.end - entry.code == wanted.size() &&
+                text.compare(entry.code, wanted.size(), wanted) == 0)
+                return int(i);
+        }
+        return -1;
     }
 
     // Adds entries at the end, all at once.
@@ -169,6 +182,15 @@ std::string GetComboCode(QComboBox* list, int index) {
     if (const TObjectCode* item = itemOf(list->itemData(index)))
         return item->GetCode();
     return list->itemData(index, kCodeRole).toByteArray().toStdString();
+}
+
+int FindComboCode(QComboBox* list, const std::string& code, int from) {
+    if (const auto* compact = dynamic_cast<const CompactEntries*>(list->model()))
+        return compact->Find(code, from);
+    for (int i = std::max(from, 0); i < list->count(); ++i)
+        if (GetComboCode(list, i) == code)
+            return i;
+    return -1;
 }
 
 void UseCompactEntries(QComboBox* list) {

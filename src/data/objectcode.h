@@ -36,6 +36,10 @@ void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& s
 // index past the end or an entry without a code item.
 std::string GetComboCode(QComboBox* list, int index);
 
+// The index of the first entry at or after from whose code is code; -1 when
+// none.
+int FindComboCode(QComboBox* list, const std::string& code, int from = 0);
+
 // Destroys the code item of every entry, then empties the list.
 void ClearComboCodes(QComboBox* list);
 

@@ -735,13 +735,11 @@ void TFicheQuadrivel::lvDataActivate() {
         return;
     }
     // As if the user had picked the row's entry in its filter list.
-    const std::string& code = ShownRow(std::size_t(row)).code;
-    for (int i = 1; i < list->count(); ++i)
-        if (GetComboCode(list, i) == code) {
-            list->setCurrentIndex(i);
-            (this->*change)();
-            return;
-        }
+    const int entry = FindComboCode(list, ShownRow(std::size_t(row)).code, 1);
+    if (entry < 0)
+        return;
+    list->setCurrentIndex(entry);
+    (this->*change)();
 }
 
 TFicheEvolution* TFicheQuadrivel::EvolutionWindow() const {

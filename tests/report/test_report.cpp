@@ -614,6 +614,10 @@ void TestReport::listsInFrenchOrderWithTheirCodes() {
     levels->setItemText(1, "Hauts");
     levels->removeItem(2);
     QCOMPARE(entries(levels), (QStringList{"<Tous>=", "Hauts=N3", "Val-d'Oise=N1"}));
+    QCOMPARE(FindComboCode(levels, "N1"), 2);
+    QCOMPARE(FindComboCode(levels, "N3", 2), -1);
+    QCOMPARE(FindComboCode(levels, "N"), -1);
+    QCOMPARE(FindComboCode(admin.cblNiveaux, "N2"), 3); // a list with code items
     levels->setCurrentIndex(2);
     QCOMPARE(levels->currentText(), QString("Val-d'Oise"));
     ClearComboCodes(levels);
