@@ -17,14 +17,22 @@ const QCollator& FrenchCollator();
 // Compares two UTF-8 texts: negative, zero or positive.
 int FrenchCompare(const std::string& a, const std::string& b);
 
+// The positions 0 to count - 1 in the order less(a, b) gives them, positions
+// that compare equal in their own order: a list is sorted without moving or
+// copying its rows.
+template <typename Less> std::vector<std::size_t> StableOrder(std::size_t count, Less less) {
+    std::vector<std::size_t> order(count);
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    std::stable_sort(order.begin(), order.end(), less);
+    return order;
+}
+
 // Sorts rows by their label in French order; rows whose labels compare equal
 // keep the order they came in. The order is found on the rows' positions,
 // then the rows are moved into it in place: a million rows are never copied.
 template <typename Row, typename Label>
 void SortInFrenchOrder(std::vector<Row>& rows, Label label) {
-    std::vector<std::size_t> order(rows.size());
-    std::iota(order.begin(), order.end(), std::size_t(0));
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    std::vector<std::size_t> order = StableOrder(rows.size(), [&](std::size_t a, std::size_t b) {
         return FrenchCompare(label(rows[a]), label(rows[b])) < 0;
     });
     // Position i takes the row at order[i], one cycle of moves at a time;

@@ -174,10 +174,8 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
                                      [this](int row, int column) {
                                          if (row >= int(Report.size()))
                                              return QString();
-                                         const TReportRow& shown = ShownRow(std::size_t(row));
-                                         return column == 0 ? FromAnsiOneLine(shown.label)
-                                                            : QString::fromStdString(
-                                                                  ReportCellText(shown, column));
+                                         return FromAnsiOneLine(
+                                             ReportCellText(ShownRow(std::size_t(row)), column));
                                      });
     lvData->setObjectName("lvData");
     lvData->setAlternatingRowColors(true);

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <numeric>
 #include <optional>
 #include <set>
 
@@ -283,11 +282,10 @@ TReportTotals ComputeTotals(TABSDatabase* database, const TReportSelection& sele
     if (selection.mode != rmNiveaux) {
         // Each code's first row, found on the rows' positions sorted by
         // code: a million rows are not copied.
-        std::vector<std::size_t> byCode(rows.size());
-        std::iota(byCode.begin(), byCode.end(), std::size_t(0));
-        std::stable_sort(byCode.begin(), byCode.end(), [&rows](std::size_t a, std::size_t b) {
-            return rows[a].code < rows[b].code;
-        });
+        const std::vector<std::size_t> byCode =
+            StableOrder(rows.size(), [&rows](std::size_t a, std::size_t b) {
+                return rows[a].code < rows[b].code;
+            });
         std::vector<bool> counted(rows.size(), false);
         for (std::size_t i = 0; i < byCode.size(); ++i)
             counted[byCode[i]] = i == 0 || rows[byCode[i]].code != rows[byCode[i - 1]].code;
@@ -331,14 +329,12 @@ TReportRow ReportTotals(const std::vector<TReportRow>& rows) {
 
 std::vector<std::size_t> SortedOrder(const std::vector<TReportRow>& rows, int column,
                                      bool ascending) {
-    std::vector<std::size_t> order(rows.size());
-    std::iota(order.begin(), order.end(), std::size_t(0));
     if (column < 0 || column > kReportFigureCount)
-        return order;
+        return StableOrder(rows.size(), [](std::size_t, std::size_t) { return false; });
     auto value = [column](const TReportRow& row) {
         return row.figures[static_cast<std::size_t>(column - 1)];
     };
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t i, std::size_t j) {
+    return StableOrder(rows.size(), [&](std::size_t i, std::size_t j) {
         const TReportRow& a = rows[i];
         const TReportRow& b = rows[j];
         if (column == 0) {
@@ -352,7 +348,6 @@ std::vector<std::size_t> SortedOrder(const std::vector<TReportRow>& rows, int co
             return !std::isnan(x) && std::isnan(y);
         return ascending ? x < y : y < x;
     });
-    return order;
 }
 
 std::vector<TReportRow> SortedReport(std::vector<TReportRow> rows, int column, bool ascending) {

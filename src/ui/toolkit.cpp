@@ -373,6 +373,12 @@ QLabel* CreateEmptyListLabel(QAbstractItemView* list, const QString& text) {
 
 namespace {
 
+// A cell of a list's viewport, from its row's rectangle and its column.
+QRect cellRect(const QHeaderView* header, const QRect& row, int column) {
+    return QRect(header->sectionViewportPosition(column), row.top(), header->sectionSize(column),
+                 row.height());
+}
+
 // What every report-style list shares, once its columns are there.
 void setUpList(QTreeView* list, const std::vector<ListColumn>& columns) {
     list->setItemDelegate(new ListCellDelegate(list));
@@ -498,8 +504,7 @@ void ShowListRows(QTreeView* list, int count, const std::function<bool(int, int)
             break;
         for (int c = 0; c < model->columnCount(); ++c)
             if (changed(r, c))
-                area |= QRect(header->sectionViewportPosition(c), row.top(), header->sectionSize(c),
-                              row.height());
+                area |= cellRect(header, row, c);
     }
     if (!area.isEmpty())
         list->viewport()->update(area);
@@ -566,8 +571,7 @@ void SetListRows(QTreeWidget* list, const std::vector<std::vector<std::string>>&
                 item->setText(i, text);
                 if (row.isNull())
                     row = list->visualItemRect(item);
-                changed |= QRect(header->sectionViewportPosition(i), row.top(),
-                                 header->sectionSize(i), row.height());
+                changed |= cellRect(header, row, i);
             }
         }
     }
