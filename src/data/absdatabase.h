@@ -11,6 +11,7 @@
 
 class QSqlError;
 struct sqlite3;
+struct sqlite3_stmt;
 struct pg_conn;
 struct pg_result;
 
@@ -132,6 +133,8 @@ public:
         // A value from Qt's driver.
         void AddValue(const QVariant& value);
         std::size_t CellCount() const { return cells.size(); }
+        // Empties the rows, keeping the room they took for the next ones.
+        void Clear();
         QVariant Value(std::size_t cell) const;
 
     private:
@@ -156,6 +159,11 @@ private:
     // Runs a SELECT already traced and reads every row of it.
     void Select(const std::string& statement, QStringList& columns, Rows& rows);
     void selectFromFile(const std::string& statement, QStringList& columns, Rows& rows);
+    // A SELECT prepared on the file, its columns named; then its rows one at
+    // a time: false once there is none left.
+    using FileStatement = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+    FileStatement prepareOnFile(const std::string& statement, QStringList& columns);
+    bool stepOnFile(sqlite3_stmt* statement, Rows& rows);
     void trace(const std::string& statement) const;
     // Throws, in French, when DatabaseFileName names no file or a folder.
     void checkFile() const;
@@ -231,6 +239,12 @@ public:
 
     // Runs a SELECT and stands on its first row (or at Eof).
     void Open();
+    // The same, for a list read once from first to last. On a file, each
+    // row is read when Next comes to it, while other statements run: a list
+    // of a million rows is never held whole, and RecordCount is not known
+    // (0). A statement that fails part-way throws from Next. On a server it
+    // is Open.
+    void OpenForward();
     bool Eof() const;
     void Next();
     TABSField FieldByName(const std::string& name) const;

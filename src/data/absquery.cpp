@@ -4,6 +4,8 @@
 
 #include "data/ansistring.h"
 
+#include <sqlite3.h>
+
 #include <limits>
 
 // --- TABSStrings ------------------------------------------------------------
@@ -76,6 +78,12 @@ void TABSDatabase::Rows::AddValue(const QVariant& value) {
     }
 }
 
+void TABSDatabase::Rows::Clear() {
+    cells.clear();
+    texts.clear();
+    others.clear();
+}
+
 QVariant TABSDatabase::Rows::Value(std::size_t index) const {
     const Cell& cell = cells[index];
     switch (cell.kind) {
@@ -95,11 +103,13 @@ QVariant TABSDatabase::Rows::Value(std::size_t index) const {
 
 // --- TABSQuery --------------------------------------------------------------
 
-// The rows of an open SELECT, read at Open so that RecordCount is known.
+// The rows of an open SELECT, read at Open so that RecordCount is known; or,
+// read forward on a file, the current row alone, the statement stepping.
 struct TABSQuery::Result {
     QStringList columns;
     TABSDatabase::Rows rows;
     std::size_t current = 0;
+    TABSDatabase::FileStatement forward{nullptr, sqlite3_finalize};
     std::size_t RowCount() const {
         return columns.isEmpty() ? 0 : rows.CellCount() / std::size_t(columns.size());
     }
@@ -135,13 +145,38 @@ void TABSQuery::Open() {
     result = std::move(fetched);
 }
 
+void TABSQuery::OpenForward() {
+    Close();
+    TABSDatabase* db = database();
+    const std::string text = prepareText();
+    auto fetched = std::make_unique<Result>();
+    if (!db->fileHandle) {
+        db->Select(text, fetched->columns, fetched->rows);
+    } else {
+        fetched->forward = db->prepareOnFile(text, fetched->columns);
+        db->stepOnFile(fetched->forward.get(), fetched->rows);
+    }
+    result = std::move(fetched);
+}
+
 bool TABSQuery::Eof() const {
     return !result || result->current >= result->RowCount();
 }
 
 void TABSQuery::Next() {
-    if (!Eof())
+    if (Eof())
+        return;
+    if (!result->forward) {
         ++result->current;
+        return;
+    }
+    result->rows.Clear();
+    try {
+        database()->stepOnFile(result->forward.get(), result->rows);
+    } catch (...) {
+        result->rows.Clear();
+        throw;
+    }
 }
 
 TABSField TABSQuery::FieldByName(const std::string& name) const {
@@ -155,7 +190,7 @@ TABSField TABSQuery::FieldByName(const std::string& name) const {
 }
 
 int TABSQuery::RecordCount() const {
-    return result ? static_cast<int>(result->RowCount()) : 0;
+    return result && !result->forward ? static_cast<int>(result->RowCount()) : 0;
 }
 
 QVariant TABSQuery::valueAt(int index) const {

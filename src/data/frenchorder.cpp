@@ -15,6 +15,7 @@ const QCollator& FrenchCollator() {
     return collator;
 }
 
-int FrenchCompare(const std::string& a, const std::string& b) {
-    return FrenchCollator().compare(QString::fromStdString(a), QString::fromStdString(b));
+int FrenchCompare(std::string_view a, std::string_view b) {
+    return FrenchCollator().compare(QString::fromUtf8(a.data(), qsizetype(a.size())),
+                                    QString::fromUtf8(b.data(), qsizetype(b.size())));
 }

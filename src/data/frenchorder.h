@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <numeric>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class QCollator;
@@ -15,7 +16,7 @@ class QCollator;
 const QCollator& FrenchCollator();
 
 // Compares two UTF-8 texts: negative, zero or positive.
-int FrenchCompare(const std::string& a, const std::string& b);
+int FrenchCompare(std::string_view a, std::string_view b);
 
 // The positions 0 to count - 1 in the order less(a, b) gives them, positions
 // that compare equal in their own order: a list is sorted without moving or
@@ -27,28 +28,33 @@ template <typename Less> std::vector<std::size_t> StableOrder(std::size_t count,
     return order;
 }
 
-// Sorts rows by their label in French order; rows whose labels compare equal
-// keep the order they came in. The order is found on the rows' positions,
-// then the rows are moved into it in place: a million rows are never copied.
-template <typename Row, typename Label>
-void SortInFrenchOrder(std::vector<Row>& rows, Label label) {
-    std::vector<std::size_t> order = StableOrder(rows.size(), [&](std::size_t a, std::size_t b) {
-        return FrenchCompare(label(rows[a]), label(rows[b])) < 0;
-    });
-    // Position i takes the row at order[i], one cycle of moves at a time;
-    // a position done points to itself.
+// Puts the items in the order given, in place: position i takes the item at
+// order[i]. One cycle of moves at a time, so a million items are never
+// copied.
+template <typename Item> void ApplyOrder(std::vector<Item>& items, std::vector<std::size_t> order) {
+    // A position done points to itself.
     for (std::size_t i = 0; i < order.size(); ++i) {
         if (order[i] == i)
             continue;
-        Row held = std::move(rows[i]);
+        Item held = std::move(items[i]);
         std::size_t j = i;
         while (order[j] != i) {
             const std::size_t from = order[j];
-            rows[j] = std::move(rows[from]);
+            items[j] = std::move(items[from]);
             order[j] = j;
             j = from;
         }
-        rows[j] = std::move(held);
+        items[j] = std::move(held);
         order[j] = j;
     }
+}
+
+// Sorts rows by their label in French order; rows whose labels compare equal
+// keep the order they came in. The order is found on the rows' positions,
+// then the rows are moved into it in place.
+template <typename Row, typename Label>
+void SortInFrenchOrder(std::vector<Row>& rows, Label label) {
+    ApplyOrder(rows, StableOrder(rows.size(), [&](std::size_t a, std::size_t b) {
+                   return FrenchCompare(label(rows[a]), label(rows[b])) < 0;
+               }));
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -93,19 +94,26 @@ public:
         return -1;
     }
 
-    // Adds entries at the end, all at once.
-    void Append(const std::vector<std::pair<std::string, std::string>>& added) {
+    // Adds entries at the end, all at once, in French order of their
+    // labels: read(add) calls add(label, code) for each entry, in any order.
+    // Each is written into the block as it comes; a million entries are
+    // never held as strings of their own.
+    template <typename Read> void AppendInFrenchOrder(Read read) {
+        std::vector<Entry> added;
+        read([&](const std::string& label, const std::string& code) {
+            added.push_back(add(label, code));
+        });
         if (added.empty())
             return;
+        const auto labelOf = [this](const Entry& entry) {
+            return std::string_view(text).substr(entry.label, entry.code - entry.label);
+        };
+        ApplyOrder(added, StableOrder(added.size(), [&](std::size_t a, std::size_t b) {
+                       return FrenchCompare(labelOf(added[a]), labelOf(added[b])) < 0;
+                   }));
         const int first = rowCount();
         beginInsertRows(QModelIndex(), first, first + int(added.size()) - 1);
-        entries.reserve(entries.size() + added.size());
-        std::size_t bytes = text.size();
-        for (const auto& [label, code] : added)
-            bytes += label.size() + code.size();
-        text.reserve(bytes);
-        for (const auto& [label, code] : added)
-            entries.push_back(add(label, code));
+        entries.insert(entries.end(), added.begin(), added.end());
         endInsertRows();
     }
 
@@ -153,25 +161,29 @@ void AddComboCode(QComboBox* list, const std::string& label, const std::string& 
 }
 
 void AddComboCodes(QComboBox* list, TABSDatabase* database, const std::string& statement) {
-    std::vector<std::pair<std::string, std::string>> entries; // label, code
     const auto query = NewQuery(database, statement);
-    query->Open();
-    entries.reserve(std::size_t(query->RecordCount()));
-    while (!query->Eof()) {
-        // An empty code (or NULL, read as empty) is what a list stores for
-        // its "all" entry or no choice: such a row is no entry.
-        std::string code = query->FieldByName("code").AsAnsiString();
-        if (!code.empty())
-            entries.emplace_back(query->FieldByName("libelle").AsAnsiString(), std::move(code));
-        query->Next();
-    }
-    query->Close();
+    query->OpenForward();
+    const auto readRows = [&query](const auto& add) {
+        while (!query->Eof()) {
+            // An empty code (or NULL, read as empty) is what a list stores
+            // for its "all" entry or no choice: such a row is no entry.
+            const std::string code = query->FieldByName("code").AsAnsiString();
+            if (!code.empty())
+                add(query->FieldByName("libelle").AsAnsiString(), code);
+            query->Next();
+        }
+        query->Close();
+    };
     // The engine orders text byte by byte; readers expect French order.
-    SortInFrenchOrder(entries, [](const auto& entry) { return entry.first; });
     if (auto* compact = dynamic_cast<CompactEntries*>(list->model())) {
-        compact->Append(entries);
+        compact->AppendInFrenchOrder(readRows);
         return;
     }
+    std::vector<std::pair<std::string, std::string>> entries; // label, code
+    readRows([&entries](const std::string& label, const std::string& code) {
+        entries.emplace_back(label, code);
+    });
+    SortInFrenchOrder(entries, [](const auto& entry) { return entry.first; });
     for (const auto& [label, code] : entries)
         AddComboCode(list, label, code);
 }

@@ -106,40 +106,52 @@ void TABSDatabase::openFile(const QString& alias) {
 // UTF-8 text: the values and errors are those Qt's driver would give, without
 // its conversion of every statement to UTF-16 and its description of every
 // column (measured: 14 % of the time of a refresh's statements).
-void TABSDatabase::selectFromFile(const std::string& statement, QStringList& columns, Rows& rows) {
-    const auto fail = [&](int code) { throw EDatabaseError(FileErrorMessage(fileHandle, code)); };
+TABSDatabase::FileStatement TABSDatabase::prepareOnFile(const std::string& statement,
+                                                        QStringList& columns) {
     sqlite3_stmt* raw = nullptr;
     const int prepared = sqlite3_prepare_v2(fileHandle, statement.c_str(),
                                             static_cast<int>(statement.size()), &raw, nullptr);
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, sqlite3_finalize);
+    FileStatement stmt(raw, sqlite3_finalize);
     if (prepared != SQLITE_OK)
-        fail(prepared);
+        throw EDatabaseError(FileErrorMessage(fileHandle, prepared));
     if (!raw) // blanks or a comment only
         throw EDatabaseError("La requête ne contient aucune instruction.");
     const int count = sqlite3_column_count(raw);
     for (int i = 0; i < count; ++i)
         columns << QString::fromUtf8(sqlite3_column_name(raw, i)).remove(QLatin1Char('"'));
-    int step;
-    while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
-        for (int i = 0; i < count; ++i) {
-            switch (sqlite3_column_type(raw, i)) {
-            case SQLITE_INTEGER:
-                rows.AddInteger(static_cast<qlonglong>(sqlite3_column_int64(raw, i)));
-                break;
-            case SQLITE_FLOAT:
-                rows.AddReal(sqlite3_column_double(raw, i));
-                break;
-            case SQLITE_NULL:
-                rows.AddNull();
-                break;
-            default: {
-                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(raw, i));
-                rows.AddText(text, std::size_t(sqlite3_column_bytes(raw, i)));
-                break;
-            }
-            }
+    return stmt;
+}
+
+bool TABSDatabase::stepOnFile(sqlite3_stmt* statement, Rows& rows) {
+    const int step = sqlite3_step(statement);
+    if (step == SQLITE_DONE)
+        return false;
+    if (step != SQLITE_ROW)
+        throw EDatabaseError(FileErrorMessage(fileHandle, step));
+    const int count = sqlite3_column_count(statement);
+    for (int i = 0; i < count; ++i) {
+        switch (sqlite3_column_type(statement, i)) {
+        case SQLITE_INTEGER:
+            rows.AddInteger(static_cast<qlonglong>(sqlite3_column_int64(statement, i)));
+            break;
+        case SQLITE_FLOAT:
+            rows.AddReal(sqlite3_column_double(statement, i));
+            break;
+        case SQLITE_NULL:
+            rows.AddNull();
+            break;
+        default: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, i));
+            rows.AddText(text, std::size_t(sqlite3_column_bytes(statement, i)));
+            break;
+        }
         }
     }
-    if (step != SQLITE_DONE)
-        fail(step);
+    return true;
+}
+
+void TABSDatabase::selectFromFile(const std::string& statement, QStringList& columns, Rows& rows) {
+    const FileStatement stmt = prepareOnFile(statement, columns);
+    while (stepOnFile(stmt.get(), rows)) {
+    }
 }

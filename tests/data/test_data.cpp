@@ -199,42 +199,80 @@ void TestData::queriesReadRowsInOrder() {
     QCOMPARE(query->FieldByName("somme").AsAnsiString(), std::string());
     QVERIFY_THROWS_EXCEPTION(EDatabaseError, query->FieldByName("absent"));
 
-    // Every kind of value, on rows of several columns, as text and as number.
+    // Every kind of value, on rows of several columns, as text and as number;
+    // the same read whole or forward.
     const bool server = FixtureFile::OnServer();
-    query = NewQuery(&db, std::string("SELECT 42 AS n, 2.5 AS r, 'Île' AS t, NULL AS z,"
-                                      " '12.5' AS s") +
-                              (server ? ", DATE '2026-12-10' AS d" : "") +
-                              " UNION ALL SELECT -7, 0.125, '', NULL, 'x'" +
-                              (server ? ", DATE '2027-01-31'" : ""));
-    query->Open();
-    QCOMPARE(query->RecordCount(), 2);
-    std::vector<std::string> texts;
-    std::vector<double> numbers;
-    while (!query->Eof()) {
-        for (const char* column : {"n", "r", "t", "z", "s", "d"}) {
-            if (std::string(column) == "d" && !server)
-                continue;
-            texts.push_back(query->FieldByName(column).AsAnsiString());
-            numbers.push_back(query->FieldByName(column).AsFloat());
+    for (const bool forward : {false, true}) {
+        query = NewQuery(&db, std::string("SELECT 42 AS n, 2.5 AS r, 'Île' AS t, NULL AS z,"
+                                          " '12.5' AS s") +
+                                  (server ? ", DATE '2026-12-10' AS d" : "") +
+                                  " UNION ALL SELECT -7, 0.125, '', NULL, 'x'" +
+                                  (server ? ", DATE '2027-01-31'" : ""));
+        if (forward) {
+            query->OpenForward();
+        } else {
+            query->Open();
+            QCOMPARE(query->RecordCount(), 2);
         }
+        std::vector<std::string> texts;
+        std::vector<double> numbers;
+        while (!query->Eof()) {
+            for (const char* column : {"n", "r", "t", "z", "s", "d"}) {
+                if (std::string(column) == "d" && !server)
+                    continue;
+                texts.push_back(query->FieldByName(column).AsAnsiString());
+                numbers.push_back(query->FieldByName(column).AsFloat());
+            }
+            query->Next();
+        }
+        std::vector<std::string> expectedTexts{"42", "2.5", "Île", "", "12.5"};
+        if (server)
+            expectedTexts.push_back("2026-12-10");
+        for (const char* text : {"-7", "0.125", "", "", "x"})
+            expectedTexts.push_back(text);
+        if (server)
+            expectedTexts.push_back("2027-01-31");
+        QCOMPARE(texts, expectedTexts);
+        std::vector<double> expectedNumbers{42, 2.5, 0, 0, 12.5};
+        if (server)
+            expectedNumbers.push_back(0);
+        for (const double number : {-7.0, 0.125, 0.0, 0.0, 0.0})
+            expectedNumbers.push_back(number);
+        if (server)
+            expectedNumbers.push_back(0);
+        QCOMPARE(numbers, expectedNumbers);
+    }
+
+    // Read forward, a list lets other statements run between its rows, and
+    // a row that fails stops it with the engine's error: on a file at that
+    // row, on a server (which sends the rows whole) at once.
+    query = NewQuery(&db, "SELECT code FROM dim_agence ORDER BY code");
+    query->OpenForward();
+    std::vector<std::string> codes;
+    while (!query->Eof()) {
+        const auto label = NewQuery(&db, "SELECT libelle FROM dim_agence WHERE code = " +
+                                             QuotedStr(query->FieldByName("code").AsAnsiString()));
+        label->Open();
+        codes.push_back(query->FieldByName("code").AsAnsiString() + "=" +
+                        label->FieldByName("libelle").AsAnsiString());
         query->Next();
     }
-    std::vector<std::string> expectedTexts{"42", "2.5", "Île", "", "12.5"};
-    if (server)
-        expectedTexts.push_back("2026-12-10");
-    for (const char* text : {"-7", "0.125", "", "", "x"})
-        expectedTexts.push_back(text);
-    if (server)
-        expectedTexts.push_back("2027-01-31");
-    QCOMPARE(texts, expectedTexts);
-    std::vector<double> expectedNumbers{42, 2.5, 0, 0, 12.5};
-    if (server)
-        expectedNumbers.push_back(0);
-    for (const double number : {-7.0, 0.125, 0.0, 0.0, 0.0})
-        expectedNumbers.push_back(number);
-    if (server)
-        expectedNumbers.push_back(0);
-    QCOMPARE(numbers, expectedNumbers);
+    QCOMPARE(codes, (std::vector<std::string>{"A1=Amiens", "A2=Lyon", "A3=Évry"}));
+    query = NewQuery(&db, "SELECT abs(v) AS a FROM (SELECT 1 AS v UNION ALL"
+                          " SELECT -9223372036854775807 - 1) AS t");
+    if (server) {
+        QVERIFY_THROWS_EXCEPTION(EDatabaseError, query->OpenForward());
+    } else {
+        query->OpenForward();
+        QCOMPARE(query->FieldByName("a").AsFloat(), 1.0);
+        try {
+            query->Next();
+            QFAIL("the row that overflows was read");
+        } catch (const EDatabaseError& error) {
+            QVERIFY2(QString(error.what()).contains("integer overflow"), error.what());
+        }
+        QVERIFY(query->Eof());
+    }
 
     // No row at all.
     query = NewQuery(&db, "SELECT code FROM dim_agence WHERE code = 'zz'");
