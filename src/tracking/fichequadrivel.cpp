@@ -158,25 +158,28 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     Label3 = createLabel(this, "Label3", "Utilisateur", 432, 16);
     cblUtilisateur = createList(this, "cblUtilisateur", 432, 32, 202, {"<tous>"});
     cblUtilisateur->setMaxVisibleItems(20);
-    lvData = toolkit::CreateRowsView(this,
-                                     {
-                                         {"Niveau", kDesignWidths[0], Qt::AlignLeft},
-                                         {"Montant HT", kDesignWidths[1], Qt::AlignRight},
-                                         {"TVA", kDesignWidths[2], Qt::AlignRight},
-                                         {"Montant TTC", kDesignWidths[3], Qt::AlignRight},
-                                         {"Marge €", kDesignWidths[4], Qt::AlignRight},
-                                         {"Marge %", kDesignWidths[5], Qt::AlignRight},
-                                         {"Nb Relance(s)", kDesignWidths[6], Qt::AlignHCenter},
-                                         {"Nb Devis", kDesignWidths[7], Qt::AlignRight},
-                                         {"Nb Commandes", kDesignWidths[8], Qt::AlignRight},
-                                         {"Transformation %", kDesignWidths[9], Qt::AlignRight},
-                                     },
-                                     [this](int row, int column) {
-                                         if (row >= int(Report.size()))
-                                             return QString();
-                                         return FromAnsiOneLine(
-                                             ReportCellText(ShownRow(std::size_t(row)), column));
-                                     });
+    lvData = toolkit::CreateRowsView(
+        this,
+        {
+            {"Niveau", kDesignWidths[0], Qt::AlignLeft},
+            {"Montant HT", kDesignWidths[1], Qt::AlignRight},
+            {"TVA", kDesignWidths[2], Qt::AlignRight},
+            {"Montant TTC", kDesignWidths[3], Qt::AlignRight},
+            {"Marge €", kDesignWidths[4], Qt::AlignRight},
+            {"Marge %", kDesignWidths[5], Qt::AlignRight},
+            {"Nb Relance(s)", kDesignWidths[6], Qt::AlignHCenter},
+            {"Nb Devis", kDesignWidths[7], Qt::AlignRight},
+            {"Nb Commandes", kDesignWidths[8], Qt::AlignRight},
+            {"Transformation %", kDesignWidths[9], Qt::AlignRight},
+        },
+        [this](int row, int column) {
+            if (row >= int(Report.size()))
+                return QString();
+            const std::size_t at = ReportPosition(std::size_t(row));
+            return FromAnsiOneLine(
+                column == 0 ? std::string(Report.Label(at))
+                            : ReportFigureText(column - 1, Report.Figure(at, column - 1)));
+        });
     lvData->setObjectName("lvData");
     lvData->setAlternatingRowColors(true);
     lvData->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -383,7 +386,6 @@ void TFicheQuadrivel::FitColumns(bool keepWider) {
     const int headerPadding =
         lvData->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, lvData) + 12;
     const std::vector<TReportRow> totals = Totals.Lines();
-    const std::vector<TReportRow>& rows = Report; // in any order
     auto widest = [](const std::vector<const TReportRow*>& candidates, int column,
                      TextWidths& measured, const QFont& font) {
         int width = 0;
@@ -398,27 +400,43 @@ void TFicheQuadrivel::FitColumns(bool keepWider) {
     const QAbstractItemModel* titles = lvData->model();
     int figuresWidth = 0;
     for (int column = 1; column < titles->columnCount(); ++column) {
-        const auto figure = std::size_t(column - 1);
-        const TReportRow* low = nullptr;
-        const TReportRow* high = nullptr;
-        const TReportRow* mark = nullptr;
-        for (const TReportRow& row : rows) {
-            const double value = row.figures[figure];
+        const int figure = column - 1;
+        std::optional<TReportRow> low, high, mark;
+        std::size_t lowAt = 0, highAt = 0;
+        double lowest = 0.0, highest = 0.0;
+        bool any = false;
+        for (std::size_t r = 0; r < Report.size(); ++r) {
+            const double value = Report.Figure(r, figure);
             if (!std::isfinite(value)) {
-                mark = &row;
+                if (!mark)
+                    mark = Report[r];
                 continue;
             }
-            if (!low || value < low->figures[figure])
-                low = &row;
-            if (!high || value > high->figures[figure])
-                high = &row;
+            if (!any || value < lowest) {
+                lowAt = r;
+                lowest = value;
+            }
+            if (!any || value > highest) {
+                highAt = r;
+                highest = value;
+            }
+            any = true;
         }
-        int needed = std::max({widest({low, high, mark}, column, RowWidths, rowFont) + padding,
-                               widest(totalRows, column, TotalWidths, totalFont) + padding,
-                               lvData->header()->fontMetrics().horizontalAdvance(
-                                   titles->headerData(column, Qt::Horizontal).toString()) +
-                                   headerPadding,
-                               kDesignWidths[static_cast<std::size_t>(column)]});
+        if (any) {
+            low = Report[lowAt];
+            high = Report[highAt];
+        }
+        const auto pointer = [](const std::optional<TReportRow>& row) {
+            return row ? &*row : nullptr;
+        };
+        int needed = std::max(
+            {widest({pointer(low), pointer(high), pointer(mark)}, column, RowWidths, rowFont) +
+                 padding,
+             widest(totalRows, column, TotalWidths, totalFont) + padding,
+             lvData->header()->fontMetrics().horizontalAdvance(
+                 titles->headerData(column, Qt::Horizontal).toString()) +
+                 headerPadding,
+             kDesignWidths[static_cast<std::size_t>(column)]});
         if (keepWider)
             needed = std::max(needed, lvData->columnWidth(column));
         if (lvData->columnWidth(column) != needed)
@@ -586,7 +604,7 @@ void TFicheQuadrivel::LoadData() {
             context = lblContexte->text();
         lblContexte->setText(mark + context);
     };
-    std::vector<TReportRow> rows;
+    TReportRows rows;
     TReportTotals totals;
     try {
         rows = ComputeReport(
@@ -733,7 +751,8 @@ void TFicheQuadrivel::lvDataActivate() {
         return;
     }
     // As if the user had picked the row's entry in its filter list.
-    const int entry = FindComboCode(list, ShownRow(std::size_t(row)).code, 1);
+    const int entry =
+        FindComboCode(list, std::string(Report.Code(ReportPosition(std::size_t(row)))), 1);
     if (entry < 0)
         return;
     list->setCurrentIndex(entry);
@@ -760,22 +779,17 @@ void TFicheQuadrivel::btnEvolutionClick() {
 }
 
 const std::vector<TReportRow>& TFicheQuadrivel::ShownRows() const {
-    if (SortColumn < 0)
-        return Report;
     if (!SortedRowsMade) {
-        SortedRows.clear();
-        SortedRows.reserve(Order.size());
-        for (const std::size_t i : Order)
-            SortedRows.push_back(Report[i]);
+        SortedRows = Report.Rows(SortColumn < 0 ? nullptr : &Order);
         SortedRowsMade = true;
     }
     return SortedRows;
 }
 
-void TFicheQuadrivel::ShowRows(std::optional<std::vector<TReportRow>> report) {
+void TFicheQuadrivel::ShowRows(std::optional<TReportRows> report) {
     // The rows shown until now, in the list's order, to find the cells a
     // refresh changes.
-    std::vector<TReportRow> before;
+    TReportRows before;
     std::vector<std::size_t> beforeOrder;
     if (report) {
         before = std::exchange(Report, std::move(*report));
@@ -792,12 +806,11 @@ void TFicheQuadrivel::ShowRows(std::optional<std::vector<TReportRow>> report) {
             const auto i = std::size_t(r);
             if (i >= before.size() || i >= Report.size())
                 return true;
-            const TReportRow& was = before[beforeOrder.empty() ? i : beforeOrder[i]];
-            const TReportRow& is = ShownRow(i);
+            const std::size_t was = beforeOrder.empty() ? i : beforeOrder[i];
+            const std::size_t is = ReportPosition(i);
             if (column == 0)
-                return was.label != is.label;
-            const auto figure = std::size_t(column - 1);
-            return !(was.figures[figure] == is.figures[figure]);
+                return before.Label(was) != Report.Label(is);
+            return !(before.Figure(was, column - 1) == Report.Figure(is, column - 1));
         };
     ShownLocale = locale;
     toolkit::ShowListRows(lvData, int(Report.size()), changed);

@@ -111,13 +111,14 @@ public:
     // agency its users, as if picked in the filter list.
     void lvDataActivate();
 
-    // The rows as shown, in the list's order.
-    // Sorted by a column, the rows are copied in the list's order the first
-    // time they are asked for (to leave the window); the list itself reads
-    // them one by one, in place.
+    // The rows as shown, in the list's order, made the first time they are
+    // asked for (to leave the window); the list itself reads the compact
+    // rows one by one, in place.
     const std::vector<TReportRow>& ShownRows() const;
-    const TReportRow& ShownRow(std::size_t position) const {
-        return SortColumn < 0 ? Report[position] : Report[Order[position]];
+    TReportRow ShownRow(std::size_t position) const { return Report[ReportPosition(position)]; }
+    // The position in Report of the row at that position of the list.
+    std::size_t ReportPosition(std::size_t position) const {
+        return SortColumn < 0 ? position : Order[position];
     }
     // The lines under the rows: "Total", then "Agences sans niveau" when the
     // administrator's levels leave figures out.
@@ -153,7 +154,7 @@ private:
     // Shows the rows in the list's order. Given a report, its rows replace
     // the shown ones, and only the cells on screen whose text changes are
     // painted again.
-    void ShowRows(std::optional<std::vector<TReportRow>> report = std::nullopt);
+    void ShowRows(std::optional<TReportRows> report = std::nullopt);
     void ShowSummary();
     // keepWider: a refresh of the same display keeps columns that are
     // already wider than needed, so that figures changing back and forth do
@@ -177,9 +178,9 @@ private:
     std::string SelFournisseur;
     std::array<int, 13> AnneesPeriode{};
     std::array<int, 13> MoisPeriode{};
-    std::vector<TReportRow> Report; // in French order of the labels
-    // Sorted by a column, the list's order as positions in Report, and the
-    // rows copied in that order once asked for.
+    TReportRows Report; // in French order of the labels
+    // Sorted by a column, the list's order as positions in Report; and the
+    // rows made in the list's order once asked for.
     std::vector<std::size_t> Order;
     mutable std::vector<TReportRow> SortedRows;
     mutable bool SortedRowsMade = false;

@@ -21,7 +21,7 @@ std::vector<TMonthTotals> ComputeMonthTotals(TABSDatabase* database,
     // In the levels display the line Total sums the distinct agencies of the
     // listed levels by statements of its own: the levels (the same for every
     // month) are all it needs of the rows, not their six sums each.
-    std::vector<TReportRow> levels;
+    TReportRows levels;
     if (selection.mode == rmNiveaux) {
         const auto query = NewQuery(database, LevelsStatement(selection.admin, selection.userCode));
         query->Open();

@@ -9,8 +9,80 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <set>
+#include <stdexcept>
+
+void DeriveFigures(std::array<double, kReportFigureCount>& f) {
+    f[rfMontantTTC] = f[rfMontantHT] + f[rfTVA];
+    f[rfTauxMarge] = f[rfMontantHT] == 0.0 ? 0.0 : f[rfMarge] / f[rfMontantHT] * 100.0;
+    f[rfTransformation] = f[rfDevis] == 0.0 ? 0.0 : f[rfCommandes] / f[rfDevis] * 100.0;
+}
+
+// --- TReportRows ------------------------------------------------------------
+
+void TReportRows::push_back(const TReportRow& row) {
+    const std::size_t size = row.code.size() + row.label.size();
+    if (texts.size() + size > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("Le rapport a trop de lignes pour être gardé en mémoire.");
+    const auto& f = row.figures;
+    Entry entry;
+    entry.ht = f[rfMontantHT];
+    entry.tva = f[rfTVA];
+    entry.margin = f[rfMarge];
+    entry.reminders = TruncateCount(f[rfRelances]);
+    entry.quotes = TruncateCount(f[rfDevis]);
+    entry.orders = TruncateCount(f[rfCommandes]);
+    entry.text = std::uint32_t(texts.size());
+    entry.codeSize = std::uint32_t(row.code.size());
+    entry.labelSize = std::uint32_t(row.label.size());
+    texts += row.code;
+    texts += row.label;
+    entries.push_back(entry);
+}
+
+std::string_view TReportRows::Code(std::size_t row) const {
+    const Entry& entry = entries[row];
+    return std::string_view(texts).substr(entry.text, entry.codeSize);
+}
+
+std::string_view TReportRows::Label(std::size_t row) const {
+    const Entry& entry = entries[row];
+    return std::string_view(texts).substr(entry.text + entry.codeSize, entry.labelSize);
+}
+
+std::array<double, kReportFigureCount> TReportRows::figuresOf(const Entry& entry) {
+    std::array<double, kReportFigureCount> f{};
+    f[rfMontantHT] = entry.ht;
+    f[rfTVA] = entry.tva;
+    f[rfMarge] = entry.margin;
+    f[rfRelances] = entry.reminders;
+    f[rfDevis] = entry.quotes;
+    f[rfCommandes] = entry.orders;
+    DeriveFigures(f);
+    return f;
+}
+
+TReportRow TReportRows::operator[](std::size_t row) const {
+    return {std::string(Code(row)), std::string(Label(row)), figuresOf(entries[row])};
+}
+
+double TReportRows::Figure(std::size_t row, int figure) const {
+    return figuresOf(entries[row])[std::size_t(figure)];
+}
+
+void TReportRows::Reorder(std::vector<std::size_t> order) {
+    ApplyOrder(entries, std::move(order));
+}
+
+std::vector<TReportRow> TReportRows::Rows(const std::vector<std::size_t>* order) const {
+    std::vector<TReportRow> rows;
+    rows.reserve(size());
+    for (std::size_t i = 0; i < size(); ++i)
+        rows.push_back((*this)[order ? (*order)[i] : i]);
+    return rows;
+}
 
 TReportMode ReportModeFor(bool levelChosen, bool agencyChosen, bool userChosen) {
     if (!levelChosen && !agencyChosen && !userChosen)
@@ -110,26 +182,15 @@ std::string rowListStatement(const TReportSelection& selection) {
     }
 }
 
-double marginRate(double ht, double margin) {
-    return ht == 0.0 ? 0.0 : margin / ht * 100.0;
-}
-
-double conversionRate(double quotes, double orders) {
-    return quotes == 0.0 ? 0.0 : orders / quotes * 100.0;
-}
-
-// The nine figures from the six sums, read in the indicators' order, the
-// derived ones computed as soon as their inputs are known.
+// The nine figures from the six sums, read in the indicators' order.
 template <typename Sum> void readFigures(std::array<double, kReportFigureCount>& f, Sum sum) {
     f[rfMontantHT] = sum(schema::MontantDevisVenteHT);
     f[rfTVA] = sum(schema::MontantDevisTVA);
-    f[rfMontantTTC] = f[rfMontantHT] + f[rfTVA];
     f[rfMarge] = sum(schema::MargeDevisVenteHT);
-    f[rfTauxMarge] = marginRate(f[rfMontantHT], f[rfMarge]);
     f[rfRelances] = TruncateCount(sum(schema::NbRelances));
     f[rfDevis] = TruncateCount(sum(schema::NbDossiersTraites));
     f[rfCommandes] = TruncateCount(sum(schema::NbCommandesTraites));
-    f[rfTransformation] = conversionRate(f[rfDevis], f[rfCommandes]);
+    DeriveFigures(f);
 }
 
 double sumOf(TABSDatabase* database, const std::string& statement) {
@@ -180,34 +241,38 @@ std::vector<TReportRow> TReportTotals::Lines() const {
 
 namespace {
 
-// The totals of the rows whose counted flag is set, in the rows' order.
-TReportRow sumRows(const std::vector<TReportRow>& rows, const std::vector<bool>& counted) {
+// The totals of the rows whose counted flag is set, in the rows' order;
+// figure(row, i) gives a row's figure. The amount with VAT is summed as
+// shown on each row, the rates come from the sums.
+template <typename Figure>
+TReportRow sumRows(std::size_t count, const std::vector<bool>& counted, Figure figure) {
     TReportRow total;
     auto& f = total.figures;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
+    for (std::size_t r = 0; r < count; ++r) {
         if (!counted[r])
             continue;
         for (int i = 0; i < kReportFigureCount; ++i)
             if (FigureKind(i) != TFigureKind::Rate)
-                f[static_cast<std::size_t>(i)] += rows[r].figures[static_cast<std::size_t>(i)];
+                f[static_cast<std::size_t>(i)] += figure(r, i);
     }
-    f[rfTauxMarge] = marginRate(f[rfMontantHT], f[rfMarge]);
-    f[rfTransformation] = conversionRate(f[rfDevis], f[rfCommandes]);
+    const double withVat = f[rfMontantTTC];
+    DeriveFigures(f);
+    f[rfMontantTTC] = withVat;
     return total;
 }
 
 } // namespace
 
-std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelection& selection,
-                                      const std::function<void(const TReportRow&)>& onRow,
-                                      TReportTotals* totals) {
+TReportRows ComputeReport(TABSDatabase* database, const TReportSelection& selection,
+                          const std::function<void(const TReportRow&)>& onRow,
+                          TReportTotals* totals) {
     // Every figure of one report from one snapshot, the engine's lock taken
     // once rather than for every statement.
     std::optional<TABSTransaction> snapshot;
     if (database && !database->InTransaction())
         snapshot.emplace(database, TABSDatabase::TransactionKind::Read);
     const auto rows = NewQuery(database, rowListStatement(selection));
-    rows->Open();
+    rows->OpenForward();
 
     TAccount account;
     account.SetPeriod(selection.year, selection.month);
@@ -220,10 +285,9 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
     else
         account.SetFournisseur(selection.supplier);
 
-    std::vector<TReportRow> report;
-    report.reserve(std::size_t(rows->RecordCount()));
+    TReportRows report;
+    TReportRow row;
     while (!rows->Eof()) {
-        TReportRow row;
         row.code = rows->FieldByName("code").AsAnsiString();
         // An empty code is no entry of the lists: a level with it would sum
         // the whole company.
@@ -261,14 +325,15 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
             return sums.GetSomme();
         });
 
-        report.push_back(std::move(row));
+        report.push_back(row);
         if (onRow)
-            onRow(report.back());
+            onRow(row);
         rows->Next();
     }
     rows->Close();
-    SortInFrenchOrder(report,
-                      [](const TReportRow& row) -> const std::string& { return row.label; });
+    report.Reorder(StableOrder(report.size(), [&report](std::size_t a, std::size_t b) {
+        return FrenchCompare(report.Label(a), report.Label(b)) < 0;
+    }));
     if (totals)
         *totals = ComputeTotals(database, selection, report);
     if (snapshot)
@@ -277,19 +342,20 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
 }
 
 TReportTotals ComputeTotals(TABSDatabase* database, const TReportSelection& selection,
-                            const std::vector<TReportRow>& rows) {
+                            const TReportRows& rows) {
     TReportTotals totals;
     if (selection.mode != rmNiveaux) {
         // Each code's first row, found on the rows' positions sorted by
         // code: a million rows are not copied.
         const std::vector<std::size_t> byCode =
             StableOrder(rows.size(), [&rows](std::size_t a, std::size_t b) {
-                return rows[a].code < rows[b].code;
+                return rows.Code(a) < rows.Code(b);
             });
         std::vector<bool> counted(rows.size(), false);
         for (std::size_t i = 0; i < byCode.size(); ++i)
-            counted[byCode[i]] = i == 0 || rows[byCode[i]].code != rows[byCode[i - 1]].code;
-        totals.total = sumRows(rows, counted);
+            counted[byCode[i]] = i == 0 || rows.Code(byCode[i]) != rows.Code(byCode[i - 1]);
+        totals.total = sumRows(rows.size(), counted,
+                               [&rows](std::size_t r, int i) { return rows.Figure(r, i); });
         return totals;
     }
     if (rows.empty() && !selection.admin)
@@ -300,10 +366,10 @@ TReportTotals ComputeTotals(TABSDatabase* database, const TReportSelection& sele
         snapshot.emplace(database, TABSDatabase::TransactionKind::Read);
     // The rows' level codes, each once.
     std::string levels;
-    std::set<std::string> seen;
-    for (const TReportRow& row : rows)
-        if (seen.insert(row.code).second)
-            levels += (levels.empty() ? "" : ", ") + QuotedStr(row.code);
+    std::set<std::string_view> seen;
+    for (std::size_t r = 0; r < rows.size(); ++r)
+        if (seen.insert(rows.Code(r)).second)
+            levels += (levels.empty() ? "" : ", ") + QuotedStr(std::string(rows.Code(r)));
     if (!levels.empty())
         totals.total = agencySetFigures(database, selection,
                                         " AND dim_agence in ( select distinct agence"
@@ -324,36 +390,28 @@ TReportTotals ComputeTotals(TABSDatabase* database, const TReportSelection& sele
 }
 
 TReportRow ReportTotals(const std::vector<TReportRow>& rows) {
-    return sumRows(rows, std::vector<bool>(rows.size(), true));
+    return sumRows(rows.size(), std::vector<bool>(rows.size(), true),
+                   [&rows](std::size_t r, int i) { return rows[r].figures[std::size_t(i)]; });
 }
 
-std::vector<std::size_t> SortedOrder(const std::vector<TReportRow>& rows, int column,
-                                     bool ascending) {
+std::vector<std::size_t> SortedOrder(const TReportRows& rows, int column, bool ascending) {
     if (column < 0 || column > kReportFigureCount)
         return StableOrder(rows.size(), [](std::size_t, std::size_t) { return false; });
-    auto value = [column](const TReportRow& row) {
-        return row.figures[static_cast<std::size_t>(column - 1)];
-    };
-    return StableOrder(rows.size(), [&](std::size_t i, std::size_t j) {
-        const TReportRow& a = rows[i];
-        const TReportRow& b = rows[j];
-        if (column == 0) {
-            const int order = FrenchCompare(a.label, b.label);
+    if (column == 0)
+        return StableOrder(rows.size(), [&](std::size_t i, std::size_t j) {
+            const int order = FrenchCompare(rows.Label(i), rows.Label(j));
             return ascending ? order < 0 : order > 0;
-        }
-        const double x = value(a);
-        const double y = value(b);
+        });
+    // The column's values once, not computed again at every comparison.
+    std::vector<double> values(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        values[i] = rows.Figure(i, column - 1);
+    return StableOrder(rows.size(), [&](std::size_t i, std::size_t j) {
+        const double x = values[i];
+        const double y = values[j];
         // A rate that could not be computed stays after the numbers either way.
         if (std::isnan(x) || std::isnan(y))
             return !std::isnan(x) && std::isnan(y);
         return ascending ? x < y : y < x;
     });
-}
-
-std::vector<TReportRow> SortedReport(std::vector<TReportRow> rows, int column, bool ascending) {
-    std::vector<TReportRow> sorted;
-    sorted.reserve(rows.size());
-    for (const std::size_t i : SortedOrder(rows, column, ascending))
-        sorted.push_back(std::move(rows[i]));
-    return sorted;
 }

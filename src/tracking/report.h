@@ -7,8 +7,10 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TABSDatabase;
@@ -48,6 +50,69 @@ struct TReportRow {
     // Amounts and rates as computed; counts truncated toward zero as 32-bit
     // integers, held exactly.
     std::array<double, kReportFigureCount> figures{};
+};
+
+// Computes the figures that follow from the others: the amount with VAT, the
+// margin rate and the conversion rate (0 when the amount or the number of
+// quotes is 0).
+void DeriveFigures(std::array<double, kReportFigureCount>& figures);
+
+// The rows of a report as a list keeps a million of them: codes and labels
+// one after the other in one block of UTF-8 text, three amounts and three
+// counts a row, the derived figures computed again when asked for (about 50
+// bytes a row plus its texts, where a TReportRow takes 140 and its own label).
+// A row read is a TReportRow made on the spot.
+class TReportRows {
+public:
+    std::size_t size() const { return entries.size(); }
+    bool empty() const { return entries.empty(); }
+    // Keeps a row's code, label, amounts and counts (whole numbers, as the
+    // report computes them).
+    void push_back(const TReportRow& row);
+    TReportRow operator[](std::size_t row) const;
+    std::string_view Code(std::size_t row) const;
+    std::string_view Label(std::size_t row) const;
+    double Figure(std::size_t row, int figure) const;
+    // Puts the rows in that order: position i takes the row at order[i].
+    void Reorder(std::vector<std::size_t> order);
+    // Every row as a TReportRow, in the order of the positions given, or in
+    // the list's own order when none are.
+    std::vector<TReportRow> Rows(const std::vector<std::size_t>* order = nullptr) const;
+
+    class const_iterator {
+    public:
+        const_iterator(const TReportRows* rows, std::size_t row)
+            : rows(rows)
+            , row(row) {}
+        TReportRow operator*() const { return (*rows)[row]; }
+        const_iterator& operator++() {
+            ++row;
+            return *this;
+        }
+        bool operator!=(const const_iterator& other) const { return row != other.row; }
+
+    private:
+        const TReportRows* rows;
+        std::size_t row;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size()}; }
+
+private:
+    struct Entry {
+        double ht = 0.0;
+        double tva = 0.0;
+        double margin = 0.0;
+        std::int32_t reminders = 0;
+        std::int32_t quotes = 0;
+        std::int32_t orders = 0;
+        std::uint32_t text = 0; // the code, then the label
+        std::uint32_t codeSize = 0;
+        std::uint32_t labelSize = 0;
+    };
+    static std::array<double, kReportFigureCount> figuresOf(const Entry& entry);
+    std::vector<Entry> entries;
+    std::string texts;
 };
 
 // What the report is asked for. Codes are those of the chosen entries; an
@@ -96,9 +161,9 @@ struct TReportTotals {
 // before the failure (the exception goes on to the caller). totals, when
 // given, receives ComputeTotals of the rows, read in the same transaction as
 // the rows.
-std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelection& selection,
-                                      const std::function<void(const TReportRow&)>& onRow = {},
-                                      TReportTotals* totals = nullptr);
+TReportRows ComputeReport(TABSDatabase* database, const TReportSelection& selection,
+                          const std::function<void(const TReportRow&)>& onRow = {},
+                          TReportTotals* totals = nullptr);
 
 // The totals of the rows of the selection's report (same month, same
 // supplier), each figure counted once. In the levels display, an agency may
@@ -109,7 +174,7 @@ std::vector<TReportRow> ComputeReport(TABSDatabase* database, const TReportSelec
 // (a code met twice counted once). Rates come from the summed figures. Reads
 // in the caller's transaction, or in a read transaction of its own.
 TReportTotals ComputeTotals(TABSDatabase* database, const TReportSelection& selection,
-                            const std::vector<TReportRow>& rows);
+                            const TReportRows& rows);
 
 // Amounts and counts summed over the rows; the margin rate and the
 // conversion rate computed from those sums (0 when the amount or the number
@@ -119,8 +184,6 @@ TReportRow ReportTotals(const std::vector<TReportRow>& rows);
 // The row order for a column: labels in French order (accents and case as a
 // French reader compares them), figures as numbers, a rate that could not be
 // computed after every number. Rows that compare equal keep the statements'
-// order. column 0 is the label, 1 to 9 the figures.
-std::vector<TReportRow> SortedReport(std::vector<TReportRow> rows, int column, bool ascending);
-// The same order as the rows' positions, the rows left where they are.
-std::vector<std::size_t> SortedOrder(const std::vector<TReportRow>& rows, int column,
-                                     bool ascending);
+// order. column 0 is the label, 1 to 9 the figures. The rows are left where
+// they are: their positions are sorted.
+std::vector<std::size_t> SortedOrder(const TReportRows& rows, int column, bool ascending);

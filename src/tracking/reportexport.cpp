@@ -33,15 +33,7 @@ const std::vector<std::string>& ReportColumnTitles() {
 namespace {
 
 std::string figureText(const TReportRow& row, int figure) {
-    const double value = row.figures[static_cast<std::size_t>(figure)];
-    switch (FigureKind(figure)) {
-    case TFigureKind::Rate:
-        return FormatRate(value);
-    case TFigureKind::Count:
-        return FormatCount(value);
-    default:
-        return FormatFixed(value);
-    }
+    return ReportFigureText(figure, row.figures[static_cast<std::size_t>(figure)]);
 }
 
 // A text a spreadsheet would read as a formula (beginning with '=', '+', '-',
@@ -90,6 +82,17 @@ std::vector<std::string> ReportRowTexts(const TReportRow& row) {
     for (int i = 0; i < kReportFigureCount; ++i)
         texts.push_back(figureText(row, i));
     return texts;
+}
+
+std::string ReportFigureText(int figure, double value) {
+    switch (FigureKind(figure)) {
+    case TFigureKind::Rate:
+        return FormatRate(value);
+    case TFigureKind::Count:
+        return FormatCount(value);
+    default:
+        return FormatFixed(value);
+    }
 }
 
 std::string ReportCellText(const TReportRow& row, int column) {

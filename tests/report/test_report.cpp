@@ -184,9 +184,50 @@ void TestReport::rowsAndTotalsFromHandFigures() {
 
     // Rates of the totals come from the summed figures: 330 / 1500 and 6 / 5,
     // not the mean or the sum of the rows' rates.
-    const TReportRow totals = ReportTotals(levels);
+    const TReportRow totals = ReportTotals(levels.Rows());
     QCOMPARE(totals.figures, (Figures{1500, 300, 1800, 330, 22, 14, 5, 6, 120}));
     QCOMPARE(ReportTotals({}).figures, Figures{});
+
+    // Rows kept compactly come back whole: code and label where each lies,
+    // amounts as given (a sum that overflowed too), counts to their limits,
+    // the derived figures as the report computes them; put in another order,
+    // each row keeps its own texts.
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::vector<TReportRow> given = {
+        {"N\u00e9", "Île-de-France", {1234.56, 246.91, 0, -80, 0, 2147483647, 3, 5, 0}},
+        {"", "", {0, 0, 0, 0, 0, -2147483648.0, 0, 0, 0}},
+        {"L", std::string(10000, 'x'), {inf, 1, 0, 2, 0, 0, 0, 0, 0}},
+        {"Z9", "Zoé", {-0.01, 0, 0, std::nan(""), 0, -3, 4, 0, 0}},
+    };
+    TReportRows compact;
+    std::vector<TReportRow> expected;
+    for (TReportRow row : given) {
+        compact.push_back(row);
+        DeriveFigures(row.figures);
+        expected.push_back(row);
+    }
+    QCOMPARE(compact.size(), given.size());
+    const auto same = [](const TReportRow& a, const TReportRow& b) {
+        for (std::size_t i = 0; i < a.figures.size(); ++i)
+            if (!(a.figures[i] == b.figures[i]) &&
+                !(std::isnan(a.figures[i]) && std::isnan(b.figures[i])))
+                return false;
+        return a.code == b.code && a.label == b.label;
+    };
+    for (std::size_t i = 0; i < given.size(); ++i) {
+        QVERIFY2(same(compact[i], expected[i]), expected[i].code.c_str());
+        QCOMPARE(std::string(compact.Label(i)), given[i].label);
+        QCOMPARE(compact.Figure(i, rfMontantTTC), expected[i].figures[rfMontantTTC]);
+    }
+    QVERIFY(std::isnan(compact[3].figures[rfTauxMarge]));
+    QCOMPARE(compact[0].figures[rfTauxMarge], -80 / 1234.56 * 100);
+    compact.Reorder({3, 0, 2, 1});
+    QCOMPARE(std::string(compact.Code(0)), std::string("Z9"));
+    QVERIFY(same(compact[1], expected[0]) && same(compact[2], expected[2]) &&
+            same(compact[3], expected[1]));
+    const std::vector<std::size_t> backwards{3, 2, 1, 0};
+    QCOMPARE(compact.Rows(&backwards)[0].label, std::string());
+    QCOMPARE(compact.Rows()[0].label, std::string("Zoé"));
 
     // One supplier narrows every figure; a chosen level lists its agencies.
     selection.supplier = "F2";
@@ -307,7 +348,7 @@ void TestReport::totalsCountEachAgencyOnce() {
         const auto agencies = ComputeReport(&db, selection);
         QCOMPARE(agencies.size(), std::size_t(2));
         QCOMPARE(ComputeTotals(&db, selection, agencies).total.figures,
-                 ReportTotals(agencies).figures);
+                 ReportTotals(agencies.Rows()).figures);
     }
 
     // The window and the copy of everything carry both lines.
@@ -476,16 +517,18 @@ void TestReport::sortingByColumnTitle() {
     QCOMPARE(w.lvData->model()->index(1, 6).data().toString(), QString("0"));
     QCOMPARE(w.lvData->header()->sortIndicatorOrder(), Qt::DescendingOrder);
 
-    // A rate that could not be computed stays last either way.
+    // A rate that could not be computed (a margin that could not be summed)
+    // stays last either way.
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    std::vector<TReportRow> rows = {{"a", "a", {}}, {"b", "b", {}}, {"c", "c", {}}};
-    rows[0].figures[rfTauxMarge] = nan;
-    rows[1].figures[rfTauxMarge] = -1;
-    rows[2].figures[rfTauxMarge] = 3;
-    QCOMPARE(SortedReport(rows, 5, true)[0].code, std::string("b"));
-    QCOMPARE(SortedReport(rows, 5, true)[2].code, std::string("a"));
-    QCOMPARE(SortedReport(rows, 5, false)[0].code, std::string("c"));
-    QCOMPARE(SortedReport(rows, 5, false)[2].code, std::string("a"));
+    TReportRows rows;
+    for (const auto& [code, margin] : {std::pair{"a", nan}, {"b", -1.0}, {"c", 3.0}}) {
+        TReportRow row{code, code, {}};
+        row.figures[rfMontantHT] = 100;
+        row.figures[rfMarge] = margin;
+        rows.push_back(row);
+    }
+    QCOMPARE(SortedOrder(rows, 5, true), (std::vector<std::size_t>{1, 2, 0}));
+    QCOMPARE(SortedOrder(rows, 5, false), (std::vector<std::size_t>{2, 1, 0}));
 }
 
 void TestReport::clipboardAsSeenGuardedAndEscaped() {

@@ -243,8 +243,8 @@ int main(int argc, char** argv) {
                 MonthsWorkbook(ComputeMonthTotals(&database, selection, options.months), context);
         } else {
             TReportTotals totals;
-            const std::vector<TReportRow> rows = ComputeReport(&database, selection, {}, &totals);
-            workbook = TableWorkbook(rows, totals.Lines(), context);
+            const TReportRows rows = ComputeReport(&database, selection, {}, &totals);
+            workbook = TableWorkbook(rows.Rows(), totals.Lines(), context);
         }
     } catch (const std::exception& error) {
         fail(1, readError(error));
