@@ -158,28 +158,25 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     Label3 = createLabel(this, "Label3", "Utilisateur", 432, 16);
     cblUtilisateur = createList(this, "cblUtilisateur", 432, 32, 202, {"<tous>"});
     cblUtilisateur->setMaxVisibleItems(20);
-    lvData = toolkit::CreateRowsView(
-        this,
-        {
-            {"Niveau", kDesignWidths[0], Qt::AlignLeft},
-            {"Montant HT", kDesignWidths[1], Qt::AlignRight},
-            {"TVA", kDesignWidths[2], Qt::AlignRight},
-            {"Montant TTC", kDesignWidths[3], Qt::AlignRight},
-            {"Marge €", kDesignWidths[4], Qt::AlignRight},
-            {"Marge %", kDesignWidths[5], Qt::AlignRight},
-            {"Nb Relance(s)", kDesignWidths[6], Qt::AlignHCenter},
-            {"Nb Devis", kDesignWidths[7], Qt::AlignRight},
-            {"Nb Commandes", kDesignWidths[8], Qt::AlignRight},
-            {"Transformation %", kDesignWidths[9], Qt::AlignRight},
-        },
-        [this](int row, int column) {
-            if (row >= int(Report.size()))
-                return QString();
-            const std::size_t at = ReportPosition(std::size_t(row));
-            return FromAnsiOneLine(
-                column == 0 ? std::string(Report.Label(at))
-                            : ReportFigureText(column - 1, Report.Figure(at, column - 1)));
-        });
+    lvData = toolkit::CreateRowsView(this,
+                                     {
+                                         {"Niveau", kDesignWidths[0], Qt::AlignLeft},
+                                         {"Montant HT", kDesignWidths[1], Qt::AlignRight},
+                                         {"TVA", kDesignWidths[2], Qt::AlignRight},
+                                         {"Montant TTC", kDesignWidths[3], Qt::AlignRight},
+                                         {"Marge €", kDesignWidths[4], Qt::AlignRight},
+                                         {"Marge %", kDesignWidths[5], Qt::AlignRight},
+                                         {"Nb Relance(s)", kDesignWidths[6], Qt::AlignHCenter},
+                                         {"Nb Devis", kDesignWidths[7], Qt::AlignRight},
+                                         {"Nb Commandes", kDesignWidths[8], Qt::AlignRight},
+                                         {"Transformation %", kDesignWidths[9], Qt::AlignRight},
+                                     },
+                                     [this](int row, int column) {
+                                         if (row >= int(Report.size()))
+                                             return QString();
+                                         return FromAnsiOneLine(ReportCellText(
+                                             Report, ReportPosition(std::size_t(row)), column));
+                                     });
     lvData->setObjectName("lvData");
     lvData->setAlternatingRowColors(true);
     lvData->setSelectionMode(QAbstractItemView::ExtendedSelection);

@@ -32,8 +32,19 @@ const std::vector<std::string>& ReportColumnTitles() {
 
 namespace {
 
+std::string valueText(int figure, double value) {
+    switch (FigureKind(figure)) {
+    case TFigureKind::Rate:
+        return FormatRate(value);
+    case TFigureKind::Count:
+        return FormatCount(value);
+    default:
+        return FormatFixed(value);
+    }
+}
+
 std::string figureText(const TReportRow& row, int figure) {
-    return ReportFigureText(figure, row.figures[static_cast<std::size_t>(figure)]);
+    return valueText(figure, row.figures[static_cast<std::size_t>(figure)]);
 }
 
 // A text a spreadsheet would read as a formula (beginning with '=', '+', '-',
@@ -84,19 +95,13 @@ std::vector<std::string> ReportRowTexts(const TReportRow& row) {
     return texts;
 }
 
-std::string ReportFigureText(int figure, double value) {
-    switch (FigureKind(figure)) {
-    case TFigureKind::Rate:
-        return FormatRate(value);
-    case TFigureKind::Count:
-        return FormatCount(value);
-    default:
-        return FormatFixed(value);
-    }
-}
-
 std::string ReportCellText(const TReportRow& row, int column) {
     return column == 0 ? row.label : figureText(row, column - 1);
+}
+
+std::string ReportCellText(const TReportRows& rows, std::size_t row, int column) {
+    return column == 0 ? std::string(rows.Label(row))
+                       : valueText(column - 1, rows.Figure(row, column - 1));
 }
 
 QString ReportClipboardText(const std::vector<TReportRow>& rows, bool withTitles) {

@@ -24,8 +24,8 @@ const std::vector<std::string>& ReportColumnTitles();
 std::vector<std::string> ReportRowTexts(const TReportRow& row);
 // One of those texts: column 0 is the label, 1 to 9 the figures.
 std::string ReportCellText(const TReportRow& row, int column);
-// The text of a figure's value (figure 0 to 8, in column order).
-std::string ReportFigureText(int figure, double value);
+// The same for a row of compact rows, its texts made for that cell alone.
+std::string ReportCellText(const TReportRows& rows, std::size_t row, int column);
 
 // Tab-separated lines of the rows' texts, each ending with a line break; the
 // column titles first when withTitles. Tabs and line breaks inside a label
