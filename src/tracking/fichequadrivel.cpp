@@ -26,6 +26,7 @@
 #include <QScrollBar>
 #include <QShortcut>
 #include <QStyle>
+#include <QTextLayout>
 #include <QToolBar>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -123,18 +124,36 @@ public:
     bool hasHeightForWidth() const override { return false; }
 
 protected:
-    void paintEvent(QPaintEvent* event) override {
+    // The text wrapped at words on as many lines as the height takes,
+    // centred vertically; a text that needs more is cut with "…" on one
+    // line. The text is laid out once, and that layout is drawn: the
+    // context line changes at every refresh.
+    void paintEvent(QPaintEvent*) override {
         const QRect area = contentsRect();
-        const QRect wrapped =
-            fontMetrics().boundingRect(area, Qt::AlignLeft | Qt::TextWordWrap, text());
-        if (wrapped.height() <= area.height()) {
-            QLabel::paintEvent(event);
-            return;
+        QTextLayout layout(text(), font(), this);
+        QTextOption option(Qt::AlignLeft);
+        option.setWrapMode(QTextOption::WordWrap);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        qreal height = 0;
+        bool fits = true;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(area.width());
+            line.setPosition(QPointF(0, height));
+            height += line.height();
+            if (height > area.height()) {
+                fits = false;
+                break;
+            }
         }
+        layout.endLayout();
         QPainter painter(this);
         painter.setPen(palette().color(foregroundRole()));
-        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
-                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+        if (fits)
+            layout.draw(&painter, QPointF(area.left(), area.top() + (area.height() - height) / 2));
+        else
+            painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
+                             fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
     }
 };
 

@@ -870,6 +870,34 @@ void TestTracking::everyWindowFitsASmallScreen() {
                                             .arg(size.height())
                                             .arg(scale)));
     }
+    // The context line as painted: one line where it fits, wrapped on two
+    // where narrower, one line cut with "…" where two do not hold it. Ink
+    // measured in the label's own pixels: its height, and how far right.
+    const auto ink = [&w](int width) {
+        w.lblContexte->resize(width, w.lblContexte->height());
+        const QImage image = w.lblContexte->grab().toImage();
+        const QRgb background = image.pixel(image.width() - 1, image.height() - 1);
+        int top = image.height(), bottom = -1, right = -1;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) != background) {
+                    top = std::min(top, y);
+                    bottom = std::max(bottom, y);
+                    right = std::max(right, x);
+                }
+        const qreal ratio = image.devicePixelRatio();
+        return std::pair{(bottom - top + 1) / ratio, (right + 1) / ratio};
+    };
+    const int line = w.lblContexte->fontMetrics().lineSpacing();
+    const int whole = w.lblContexte->fontMetrics().horizontalAdvance(w.lblContexte->text());
+    QVERIFY(ink(whole + 20).first < 1.5 * line);
+    QVERIFY(ink(whole * 6 / 10).first > 1.5 * line);
+    const auto [height, right] = ink(whole / 4);
+    QVERIFY(height < 1.5 * line);
+    QVERIFY(right > whole / 4 * 0.8);
+    w.resize(w.size() + QSize(1, 0)); // laid out again
+    QApplication::processEvents();
+
     // Another supplier in the same display keeps the widened columns (no
     // resize, so no repaint of the whole list); another display fits them
     // again.
