@@ -449,8 +449,8 @@ void TFicheQuadrivel::FitColumns(bool keepWider) {
             {widest({pointer(low), pointer(high), pointer(mark)}, column, RowWidths, rowFont) +
                  padding,
              widest(totalRows, column, TotalWidths, totalFont) + padding,
-             lvData->header()->fontMetrics().horizontalAdvance(
-                 titles->headerData(column, Qt::Horizontal).toString()) +
+             TitleWidths.Of(lvData->header()->font(),
+                            titles->headerData(column, Qt::Horizontal).toString().toStdString()) +
                  headerPadding,
              kDesignWidths[static_cast<std::size_t>(column)]});
         if (keepWider)
@@ -846,8 +846,14 @@ void TFicheQuadrivel::ShowSummary() {
     for (const TReportRow& line : Totals.Lines())
         lines.push_back(ReportRowTexts(line));
     toolkit::SetListRows(lvTotal, lines);
-    const int rowHeight = lvTotal->topLevelItemCount() > 0 ? lvTotal->sizeHintForRow(0)
-                                                           : lvTotal->fontMetrics().height() + 6;
+    // A line's height follows from the font alone: asked of the style once
+    // per font, not at each refresh.
+    if (lvTotal->topLevelItemCount() > 0 && TotalRowFont != lvTotal->font()) {
+        TotalRowFont = lvTotal->font();
+        TotalRowHeight = lvTotal->sizeHintForRow(0);
+    }
+    const int rowHeight =
+        lvTotal->topLevelItemCount() > 0 ? TotalRowHeight : lvTotal->fontMetrics().height() + 6;
     const int height = rowHeight * std::max(1, int(lines.size())) + 2 * lvTotal->frameWidth();
     if (lvTotal->height() != height)
         lvTotal->setFixedHeight(height);

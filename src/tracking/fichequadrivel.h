@@ -199,6 +199,9 @@ private:
     };
     TextWidths RowWidths;
     TextWidths TotalWidths;
+    TextWidths TitleWidths;
+    QFont TotalRowFont;
+    int TotalRowHeight = 0;
     int FittedMode = -1;
     // The refresh under way.
     bool RefreshRunning = false;
