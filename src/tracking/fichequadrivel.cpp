@@ -325,6 +325,9 @@ TFicheQuadrivel::TFicheQuadrivel(QWidget* owner)
     lblContexte->setFixedHeight(2 * lblContexte->fontMetrics().lineSpacing() + 2);
     lvData->setMinimumHeight(60);
     lvTotal->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    // One line high until the first totals come, so that a first display
+    // that takes long shows the list, not an empty totals box.
+    FitTotalsHeight(1);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(lblProgression);
     buttons->addWidget(btnArreter);
@@ -659,6 +662,9 @@ void TFicheQuadrivel::RowRead() {
         QStringLiteral("Lecture en cours : %1 %2")
             .arg(QLocale(QLocale::French, QLocale::France).toString(qlonglong(RowsRead)),
                  RowsRead == 1 ? QStringLiteral("ligne lue") : QStringLiteral("lignes lues")));
+    // Laid out before the events go through, so that what they paint has the
+    // text's whole width: the next row may take seconds to come.
+    layout()->activate();
     QCoreApplication::processEvents();
     if (StopAsked)
         throw RefreshStopped();
@@ -841,11 +847,7 @@ void TFicheQuadrivel::ShowRows(std::optional<TReportRows> report) {
     ShowSummary();
 }
 
-void TFicheQuadrivel::ShowSummary() {
-    std::vector<std::vector<std::string>> lines;
-    for (const TReportRow& line : Totals.Lines())
-        lines.push_back(ReportRowTexts(line));
-    toolkit::SetListRows(lvTotal, lines);
+void TFicheQuadrivel::FitTotalsHeight(int lines) {
     // A line's height follows from the font alone: asked of the style once
     // per font, not at each refresh.
     if (lvTotal->topLevelItemCount() > 0 && TotalRowFont != lvTotal->font()) {
@@ -854,9 +856,17 @@ void TFicheQuadrivel::ShowSummary() {
     }
     const int rowHeight =
         lvTotal->topLevelItemCount() > 0 ? TotalRowHeight : lvTotal->fontMetrics().height() + 6;
-    const int height = rowHeight * std::max(1, int(lines.size())) + 2 * lvTotal->frameWidth();
+    const int height = rowHeight * std::max(1, lines) + 2 * lvTotal->frameWidth();
     if (lvTotal->height() != height)
         lvTotal->setFixedHeight(height);
+}
+
+void TFicheQuadrivel::ShowSummary() {
+    std::vector<std::vector<std::string>> lines;
+    for (const TReportRow& line : Totals.Lines())
+        lines.push_back(ReportRowTexts(line));
+    toolkit::SetListRows(lvTotal, lines);
+    FitTotalsHeight(int(lines.size()));
     FitColumns(GetDisplayMode() == FittedMode);
     FittedMode = GetDisplayMode();
     const QString context = ReportContextLine(Context());

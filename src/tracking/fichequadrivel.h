@@ -156,6 +156,8 @@ private:
     // painted again.
     void ShowRows(std::optional<TReportRows> report = std::nullopt);
     void ShowSummary();
+    // The totals list as high as that many lines.
+    void FitTotalsHeight(int lines);
     // keepWider: a refresh of the same display keeps columns that are
     // already wider than needed, so that figures changing back and forth do
     // not resize (and paint again) the whole list each time.

@@ -681,6 +681,38 @@ void WhileReading(TFicheQuadrivel& w, const std::function<void()>& action) {
 } // namespace
 
 void TestTracking::longRefreshShowsProgressAndStops() {
+    // The progress of the first display, read as the window has just been
+    // shown, is painted with its whole text from the first time on: the next
+    // row may take seconds to come, and nothing is painted meanwhile.
+    {
+        struct PaintedWidths : QObject {
+            std::vector<std::pair<int, int>> widths; // painted, needed
+            bool eventFilter(QObject* watched, QEvent* event) override {
+                if (event->type() == QEvent::Paint) {
+                    auto* label = static_cast<QLabel*>(watched);
+                    widths.emplace_back(label->width(), label->sizeHint().width());
+                }
+                return false;
+            }
+        } painted;
+        Session first(true);
+        first.window.ProgressDelayMs = 0;
+        first.window.lblProgression->installEventFilter(&painted);
+        // Meanwhile the totals box, with no totals yet, is about one line
+        // high, not the empty box a list is by default.
+        int totalsWhileReading = -1;
+        WhileReading(first.window, [&] { totalsWhileReading = first.window.lvTotal->height(); });
+        first.open();
+        QTRY_VERIFY(!first.window.Refreshing() && !first.window.lblProgression->isVisible());
+        first.window.lblProgression->removeEventFilter(&painted);
+        QVERIFY(!painted.widths.empty());
+        for (const auto& [width, needed] : painted.widths)
+            QVERIFY2(width >= needed, qPrintable(QString("%1 < %2").arg(width).arg(needed)));
+        QVERIFY(totalsWhileReading > 0);
+        QVERIFY2(totalsWhileReading < 2 * first.window.lvTotal->height(),
+                 qPrintable(QString::number(totalsWhileReading)));
+    }
+
     Session s(true);
     TFicheQuadrivel& w = s.window;
     s.open();
