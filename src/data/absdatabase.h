@@ -242,7 +242,7 @@ public:
     // The same, for a list read once from first to last. On a file, each
     // row is read when Next comes to it, while other statements run: a list
     // of a million rows is never held whole, and RecordCount is not known
-    // (0). A statement that fails part-way throws from Next. On a server it
+    // (0). A statement that fails midway throws from Next. On a server it
     // is Open.
     void OpenForward();
     bool Eof() const;
