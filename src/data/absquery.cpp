@@ -170,13 +170,9 @@ void TABSQuery::Next() {
         ++result->current;
         return;
     }
+    // A step that fails adds no cell: the query is then at its end.
     result->rows.Clear();
-    try {
-        database()->stepOnFile(result->forward.get(), result->rows);
-    } catch (...) {
-        result->rows.Clear();
-        throw;
-    }
+    database()->stepOnFile(result->forward.get(), result->rows);
 }
 
 TABSField TABSQuery::FieldByName(const std::string& name) const {

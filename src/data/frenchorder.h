@@ -28,6 +28,13 @@ template <typename Less> std::vector<std::size_t> StableOrder(std::size_t count,
     return order;
 }
 
+// The positions 0 to count - 1 in French order of label(position); positions
+// whose labels compare equal keep their own order.
+template <typename LabelAt> std::vector<std::size_t> FrenchOrder(std::size_t count, LabelAt label) {
+    return StableOrder(
+        count, [&](std::size_t a, std::size_t b) { return FrenchCompare(label(a), label(b)) < 0; });
+}
+
 // Puts the items in the order given, in place: position i takes the item at
 // order[i]. One cycle of moves at a time, so a million items are never
 // copied.
@@ -54,7 +61,5 @@ template <typename Item> void ApplyOrder(std::vector<Item>& items, std::vector<s
 // then the rows are moved into it in place.
 template <typename Row, typename Label>
 void SortInFrenchOrder(std::vector<Row>& rows, Label label) {
-    ApplyOrder(rows, StableOrder(rows.size(), [&](std::size_t a, std::size_t b) {
-                   return FrenchCompare(label(rows[a]), label(rows[b])) < 0;
-               }));
+    ApplyOrder(rows, FrenchOrder(rows.size(), [&](std::size_t i) { return label(rows[i]); }));
 }

@@ -105,11 +105,9 @@ public:
         });
         if (added.empty())
             return;
-        const auto labelOf = [this](const Entry& entry) {
-            return std::string_view(text).substr(entry.label, entry.code - entry.label);
-        };
-        ApplyOrder(added, StableOrder(added.size(), [&](std::size_t a, std::size_t b) {
-                       return FrenchCompare(labelOf(added[a]), labelOf(added[b])) < 0;
+        ApplyOrder(added, FrenchOrder(added.size(), [&](std::size_t i) {
+                       const Entry& entry = added[i];
+                       return std::string_view(text).substr(entry.label, entry.code - entry.label);
                    }));
         const int first = rowCount();
         beginInsertRows(QModelIndex(), first, first + int(added.size()) - 1);

@@ -405,30 +405,28 @@ void TFicheQuadrivel::FitColumns(bool keepWider) {
     const int headerPadding =
         lvData->style()->pixelMetric(QStyle::PM_HeaderMarkSize, nullptr, lvData) + 12;
     const std::vector<TReportRow> totals = Totals.Lines();
-    auto widest = [](const std::vector<const TReportRow*>& candidates, int column,
-                     TextWidths& measured, const QFont& font) {
+    auto widest = [](const std::vector<std::string>& texts, TextWidths& measured,
+                     const QFont& font) {
         int width = 0;
-        for (const TReportRow* row : candidates)
-            if (row)
-                width = std::max(width, measured.Of(font, ReportCellText(*row, column)));
+        for (const std::string& text : texts)
+            width = std::max(width, measured.Of(font, text));
         return width;
     };
-    std::vector<const TReportRow*> totalRows;
-    for (const TReportRow& line : totals)
-        totalRows.push_back(&line);
     const QAbstractItemModel* titles = lvData->model();
     int figuresWidth = 0;
     for (int column = 1; column < titles->columnCount(); ++column) {
-        const int figure = column - 1;
-        std::optional<TReportRow> low, high, mark;
+        // The positions of the rows with the smallest and the largest value,
+        // and of the first figure that could not be computed.
+        std::vector<std::size_t> candidates;
         std::size_t lowAt = 0, highAt = 0;
         double lowest = 0.0, highest = 0.0;
-        bool any = false;
+        bool any = false, marked = false;
         for (std::size_t r = 0; r < Report.size(); ++r) {
-            const double value = Report.Figure(r, figure);
+            const double value = Report.Figure(r, column - 1);
             if (!std::isfinite(value)) {
-                if (!mark)
-                    mark = Report[r];
+                if (!marked)
+                    candidates.push_back(r);
+                marked = true;
                 continue;
             }
             if (!any || value < lowest) {
@@ -442,16 +440,17 @@ void TFicheQuadrivel::FitColumns(bool keepWider) {
             any = true;
         }
         if (any) {
-            low = Report[lowAt];
-            high = Report[highAt];
+            candidates.push_back(lowAt);
+            candidates.push_back(highAt);
         }
-        const auto pointer = [](const std::optional<TReportRow>& row) {
-            return row ? &*row : nullptr;
-        };
+        std::vector<std::string> rowTexts, totalTexts;
+        for (const std::size_t r : candidates)
+            rowTexts.push_back(ReportCellText(Report, r, column));
+        for (const TReportRow& line : totals)
+            totalTexts.push_back(ReportCellText(line, column));
         int needed = std::max(
-            {widest({pointer(low), pointer(high), pointer(mark)}, column, RowWidths, rowFont) +
-                 padding,
-             widest(totalRows, column, TotalWidths, totalFont) + padding,
+            {widest(rowTexts, RowWidths, rowFont) + padding,
+             widest(totalTexts, TotalWidths, totalFont) + padding,
              TitleWidths.Of(lvData->header()->font(),
                             titles->headerData(column, Qt::Horizontal).toString().toStdString()) +
                  headerPadding,

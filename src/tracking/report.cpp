@@ -331,9 +331,8 @@ TReportRows ComputeReport(TABSDatabase* database, const TReportSelection& select
         rows->Next();
     }
     rows->Close();
-    report.Reorder(StableOrder(report.size(), [&report](std::size_t a, std::size_t b) {
-        return FrenchCompare(report.Label(a), report.Label(b)) < 0;
-    }));
+    report.Reorder(
+        FrenchOrder(report.size(), [&report](std::size_t i) { return report.Label(i); }));
     if (totals)
         *totals = ComputeTotals(database, selection, report);
     if (snapshot)
